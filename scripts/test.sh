@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The one command that runs every test: installs what is missing, builds the host, win64, win32 and fuzz
+# presets, and runs every suite. Exits non-zero on the first failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+"$root/scripts/setup.sh"
+
+stage() {
+    local name=$1 start=$SECONDS
+    shift
+    echo "==> $name"
+    "$@"
+    echo "==> $name passed in $((SECONDS - start)) s"
+}
+
+check_format() {
+    local files
+    mapfile -t files < <(git ls-files -- '*.cpp' '*.h')
+    clang-format --dry-run --Werror "${files[@]}"
+}
+
+preset() {
+    cmake --preset "$1" >/dev/null
+    cmake --build --preset "$1"
+    ctest --preset "$1"
+}
+
+# One display for every Windows-side suite; Wine cannot create windows without one.
+source "$root/scripts/xvfb.sh"
+start_xvfb 1280x1024x24
+trap stop_xvfb EXIT
+
+stage format check_format
+stage host preset host
+stage win64 preset win64
+stage win32 preset win32
+stage fuzz preset fuzz
+echo "all suites passed"

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Usage: wine-prefix.sh PREFIX_DIR [WINE]
+# Creates a private Wine prefix once: fonts that stand in for MS Sans Serif and Arial, 96 pixels per inch,
+# and no Mono or Gecko installer (there is no network). Later calls only wait for the first to finish.
+set -euo pipefail
+
+prefix=$1
+wine=${2:-/usr/lib/wine/wine64}
+mkdir -p "$(dirname "$prefix")"
+
+exec 9>"$prefix.lock"
+flock 9
+if [ -f "$prefix/.zal-ready" ]; then
+    exit 0
+fi
+
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+rm -rf "$prefix"
+echo "wine-prefix: creating $prefix (once; about a minute)" >&2
+# wineboot opens no window, but the prefix's services expect a display; without one they time out.
+run() { if [ -n "${DISPLAY:-}" ]; then "$@"; else xvfb-run -a "$@"; fi; }
+run "$wine" wineboot -i >/dev/null 2>&1
+reg() { run "$wine" reg add "$@" /f >/dev/null 2>&1; }
+reg 'HKCU\Software\Wine\Fonts\Replacements' /v 'MS Sans Serif' /t REG_SZ /d 'DejaVu Sans'
+reg 'HKCU\Software\Wine\Fonts\Replacements' /v 'Arial' /t REG_SZ /d 'Liberation Sans'
+reg 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96
+reg 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /t REG_SZ /d ''
+WINEPREFIX=$prefix "$(dirname "$wine")/wineserver" -w || true
+touch "$prefix/.zal-ready"

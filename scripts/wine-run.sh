@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Usage: wine-run.sh --prefix PREFIX_DIR WINE PROGRAM [ARGS...]
+# Runs a Windows program under Wine in the project's private prefix, creating the prefix once.
+# Without a display it runs inside a throwaway Xvfb, since Wine cannot create windows without one.
+set -euo pipefail
+
+[ "$1" = --prefix ] || { echo "usage: $0 --prefix DIR WINE PROGRAM [ARGS...]" >&2; exit 2; }
+prefix=$2
+wine=$3
+shift 3
+
+"$(dirname "$0")/wine-prefix.sh" "$prefix" "$wine"
+export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+if [ -n "${DISPLAY:-}" ]; then
+    exec "$wine" "$@"
+fi
+exec xvfb-run -a -s "-screen 0 1280x1024x24" "$wine" "$@"

@@ -1,0 +1,37 @@
+#include "ui/Error.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+namespace zal {
+
+std::string SystemErrorText(unsigned long code) {
+    char* buffer = nullptr;
+    DWORD length = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                        FORMAT_MESSAGE_IGNORE_INSERTS,
+                                    nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    std::string text;
+    if (length != 0 && buffer != nullptr) {
+        text.assign(buffer, length);
+        ::LocalFree(buffer);
+    }
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    if (text.empty()) {
+        // The system has no text for this code; the number still tells a support person what happened.
+        char fallback[32];
+        std::snprintf(fallback, sizeof fallback, "Error %lu", code);
+        text = fallback;
+    }
+    return text;
+}
+
+Win32Error::Win32Error(unsigned long code) : std::runtime_error(SystemErrorText(code)), FCode(code) {}
+
+void ThrowLastError() {
+    throw Win32Error(::GetLastError());
+}
+
+} // namespace zal
