@@ -1,0 +1,36 @@
+#pragma once
+// Which installed files the tool replaces and where their staged copies lie. Portable: argument 1, the
+// tool's own path and the multi-byte settings come in as values, so the matching can be tested natively.
+#include "app/FileNames.h"
+
+#include <array>
+#include <string>
+#include <string_view>
+
+namespace zal {
+
+// The installed files that can be updated, examined in this order.
+inline constexpr std::array<std::string_view, 2> UpdateTargets{"ZAL.exe", "Glimae.dll"};
+
+// The extension that the product gives the staged copy of a target.
+inline constexpr std::string_view StagedExtension = ".upd";
+
+// How long the tool waits after the replacements before it closes, in milliseconds.
+inline constexpr unsigned long UpdatePauseMs = 3000;
+
+// The files of one replacement, all in the tool's own directory.
+struct StagedPaths {
+    std::string Staged;    // the new content, left by the product
+    std::string Installed; // the file that is replaced, or created when missing
+    std::string Temporary; // the staged content while it is written; a fixed name, so a later run finds it
+};
+
+// True when argument 1's file-name part, with A to Z lower-cased, is exactly the target's name lower-cased.
+// Any directory in the argument is ignored.
+bool ArgumentNamesTarget(std::string_view argument1, std::string_view target, const MultiByteSettings& mb);
+
+// The paths for target in the directory of ownExePath. Throws std::invalid_argument when ownExePath has no
+// directory part ending in a backslash, since names built from it would point elsewhere.
+StagedPaths StagedPathsFor(std::string_view ownExePath, std::string_view target, const MultiByteSettings& mb);
+
+} // namespace zal

@@ -1,0 +1,118 @@
+#include "app/UpdatePlan.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace zal {
+namespace {
+
+MultiByteSettings SingleByte() {
+    return {};
+}
+
+// Code page 932: a byte from 0x81 to 0x9F or 0xE0 to 0xFC begins a double-byte character, and 0x5C can
+// be its second byte.
+MultiByteSettings CodePage932() {
+    MultiByteSettings mb;
+    mb.MultiByteMode = true;
+    for (int b = 0x81; b <= 0x9F; ++b) {
+        mb.LeadByteSet[b] = true;
+    }
+    for (int b = 0xE0; b <= 0xFC; ++b) {
+        mb.LeadByteSet[b] = true;
+    }
+    return mb;
+}
+
+struct MatchCase {
+    const char* Argument;
+    bool NamesZal;
+    bool NamesGlimae;
+};
+
+class ArgumentMatching : public testing::TestWithParam<MatchCase> {};
+
+TEST_P(ArgumentMatching, ArgumentNamesAtMostTheRightTarget) {
+    const MatchCase& c = GetParam();
+    EXPECT_EQ(ArgumentNamesTarget(c.Argument, UpdateTargets[0], SingleByte()), c.NamesZal);
+    EXPECT_EQ(ArgumentNamesTarget(c.Argument, UpdateTargets[1], SingleByte()), c.NamesGlimae);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ArgumentMatching,
+    testing::Values(MatchCase{"ZAL.exe", true, false}, MatchCase{"Glimae.dll", false, true},
+                    MatchCase{"zal.EXE", true, false}, MatchCase{"C:\\Other\\zal.EXE", true, false},
+                    MatchCase{"D:ZAL.exe", true, false},
+                    MatchCase{"\\\\server\\share\\GLIMAE.DLL", false, true}, MatchCase{"", false, false},
+                    MatchCase{"ZAL", false, false}, MatchCase{"ZAL.exe.bak", false, false},
+                    MatchCase{"ZAL.exe ", false, false}, MatchCase{" ZAL.exe", false, false},
+                    MatchCase{"ZAL.upd", false, false}, MatchCase{"D:/Apps/ZAL.exe", false, false},
+                    MatchCase{"C:\\Apps\\", false, false}, MatchCase{"Glimae.dll\\", false, false}));
+
+TEST(ArgumentMatching, OnlyAsciiLettersAreFolded) {
+    // 0xC9 and 0xE9 are E-acute in upper and lower case in Windows-1252; they are different bytes.
+    EXPECT_TRUE(ArgumentNamesTarget("CAF\xE9.EXE", "Caf\xE9.exe", SingleByte()));
+    EXPECT_FALSE(ArgumentNamesTarget("CAF\xC9.EXE", "Caf\xE9.exe", SingleByte()));
+}
+
+TEST(ArgumentMatching, TrailByteBackslashIsNotADirectoryDelimiter) {
+    // 0x83 0x5C is one character in code page 932, so the argument has no directory part there.
+    EXPECT_TRUE(ArgumentNamesTarget("\x83\\ZAL.exe", "ZAL.exe", SingleByte()));
+    EXPECT_FALSE(ArgumentNamesTarget("\x83\\ZAL.exe", "ZAL.exe", CodePage932()));
+    EXPECT_TRUE(ArgumentNamesTarget("C:\\\x83\\\\ZAL.exe", "ZAL.exe", CodePage932()));
+}
+
+struct PathsCase {
+    const char* OwnExePath;
+    const char* Target;
+    const char* Staged;
+    const char* Installed;
+};
+
+class StagedPathsTable : public testing::TestWithParam<PathsCase> {};
+
+TEST_P(StagedPathsTable, PathsLieInTheToolsOwnDirectory) {
+    const PathsCase& c = GetParam();
+    StagedPaths paths = StagedPathsFor(c.OwnExePath, c.Target, SingleByte());
+    EXPECT_EQ(paths.Staged, c.Staged);
+    EXPECT_EQ(paths.Installed, c.Installed);
+    // The temporary file sits beside the installed one, and differs from both other files.
+    EXPECT_EQ(paths.Temporary.rfind(c.Installed, 0), 0u) << paths.Temporary;
+    EXPECT_NE(paths.Temporary, paths.Installed);
+    EXPECT_NE(paths.Temporary, paths.Staged);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, StagedPathsTable,
+    testing::Values(
+        PathsCase{"C:\\Tools\\ZALUpdate.exe", "ZAL.exe", "C:\\Tools\\ZAL.upd", "C:\\Tools\\ZAL.exe"},
+        PathsCase{"C:\\Tools\\ZALUpdate.exe", "Glimae.dll", "C:\\Tools\\Glimae.upd", "C:\\Tools\\Glimae.dll"},
+        PathsCase{"C:\\a.b\\ZALUpdate.exe", "ZAL.exe", "C:\\a.b\\ZAL.upd", "C:\\a.b\\ZAL.exe"},
+        PathsCase{"\\\\srv\\share\\Z\\ZALUpdate.exe", "ZAL.exe", "\\\\srv\\share\\Z\\ZAL.upd",
+                  "\\\\srv\\share\\Z\\ZAL.exe"},
+        PathsCase{"C:\\ZALUpdate.exe", "ZAL.exe", "C:\\ZAL.upd", "C:\\ZAL.exe"}));
+
+TEST(StagedPathsTable, TemporaryNamesDifferPerTarget) {
+    EXPECT_NE(StagedPathsFor("C:\\T\\x.exe", "ZAL.exe", SingleByte()).Temporary,
+              StagedPathsFor("C:\\T\\x.exe", "Glimae.dll", SingleByte()).Temporary);
+}
+
+TEST(StagedPathsTable, TrailByteBackslashDoesNotEndTheDirectory) {
+    // In code page 932 "\x83\x5C" is a letter of the file name, so the directory ends at "Apps\".
+    StagedPaths mb = StagedPathsFor("C:\\Apps\\\x83\\Tool.exe", "ZAL.exe", CodePage932());
+    EXPECT_EQ(mb.Staged, "C:\\Apps\\ZAL.upd");
+    StagedPaths sb = StagedPathsFor("C:\\Apps\\\x83\\Tool.exe", "ZAL.exe", SingleByte());
+    EXPECT_EQ(sb.Staged, "C:\\Apps\\\x83\\ZAL.upd");
+}
+
+// Names built from a path without a directory would be relative to the current directory, which is
+// somebody else's folder.
+TEST(StagedPathsTable, RefusesAnOwnPathWithoutDirectory) {
+    for (const char* path : {"", "ZALUpdate.exe", "D:ZALUpdate.exe", "\x83\\ZALUpdate.exe"}) {
+        EXPECT_THROW(StagedPathsFor(path, "ZAL.exe", CodePage932()), std::invalid_argument) << path;
+    }
+}
+
+} // namespace
+} // namespace zal

@@ -1,0 +1,83 @@
+// Runs in a Japanese locale (ctest sets LC_ALL=ja_JP.UTF-8, which gives Wine the ANSI code page 932), where a
+// backslash byte can be the second half of a double-byte character.
+#include "app/FileNames_win.h"
+#include "app/UpdateCompletion.h"
+#include "tests/win/TestSupport.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace zal {
+namespace {
+
+std::array<bool, 256> CodePage932LeadBytes() {
+    std::array<bool, 256> set{};
+    for (int b = 0x81; b <= 0x9F; ++b) {
+        set[b] = true;
+    }
+    for (int b = 0xE0; b <= 0xFC; ++b) {
+        set[b] = true;
+    }
+    return set;
+}
+
+TEST(MultiByteSettingsTest, JapaneseLocaleHasCodePage932) {
+    ASSERT_EQ(::GetACP(), 932u) << "run this suite with LC_ALL=ja_JP.UTF-8";
+    EXPECT_EQ(LocaleAnsiCodePage(), 932u);
+    LocaleFacts facts = GatherLocaleFacts();
+    EXPECT_TRUE(facts.IsNT);
+    EXPECT_EQ(facts.ThreadLocale & 0x3FF, 0x11u);
+}
+
+TEST(MultiByteSettingsTest, DecidedAndRedecidedFromTheLocale) {
+    ASSERT_EQ(::GetACP(), 932u) << "run this suite with LC_ALL=ja_JP.UTF-8";
+    DecideCurrentMultiByteSettings();
+    EXPECT_TRUE(CurrentMultiByteSettings().MultiByteMode);
+    EXPECT_EQ(CurrentMultiByteSettings().LeadByteSet, CodePage932LeadBytes());
+
+    // A settings change may have switched the thread locale away; deciding again starts from the user's.
+    ASSERT_TRUE(::SetThreadLocale(MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT)));
+    DecideCurrentMultiByteSettings();
+    EXPECT_FALSE(CurrentMultiByteSettings().MultiByteMode);
+    RedecideMultiByteSettings();
+    EXPECT_EQ(::GetThreadLocale() & 0x3FF, 0x11u);
+    EXPECT_TRUE(CurrentMultiByteSettings().MultiByteMode);
+    EXPECT_EQ(CurrentMultiByteSettings().LeadByteSet, CodePage932LeadBytes());
+}
+
+class JapaneseHost : public IUpdateHost {
+public:
+    std::string ExePath;
+    int Closes = 0;
+    std::string Argument1() override { return "ZAL.exe"; }
+    std::string OwnExePath() override { return ExePath; }
+    const MultiByteSettings& MultiByte() override { return CurrentMultiByteSettings(); }
+    void Pause(unsigned long) override {}
+    void RequestClose() override { ++Closes; }
+};
+
+// "\x83\x5C" is one katakana letter; read byte by byte its second half is a backslash, and the staged copy
+// would be looked for under a wrong name.
+TEST(MultiByteSettingsTest, ToolNameWithTrailByteBackslashFindsItsDirectory) {
+    ASSERT_EQ(::GetACP(), 932u) << "run this suite with LC_ALL=ja_JP.UTF-8";
+    RedecideMultiByteSettings();
+    test::TempDir dir("mbcs");
+    ASSERT_NO_FATAL_FAILURE(test::WriteFileBytes(dir / "ZAL.exe", "old zal"));
+    ASSERT_NO_FATAL_FAILURE(test::WriteFileBytes(dir / "ZAL.upd", "new zal"));
+    ASSERT_NO_FATAL_FAILURE(test::WriteFileBytes(dir / "\x83\\Tool.exe", "tool"));
+    ASSERT_TRUE(FileIsPresent(dir / "\x83\\Tool.exe"));
+
+    JapaneseHost host;
+    host.ExePath = dir / "\x83\\Tool.exe";
+    CompleteUpdate(host);
+
+    EXPECT_EQ(test::ReadFileBytes(dir / "ZAL.exe"), "new zal");
+    EXPECT_FALSE(FileIsPresent(dir / "ZAL.upd"));
+    EXPECT_EQ(host.Closes, 1);
+}
+
+} // namespace
+} // namespace zal
