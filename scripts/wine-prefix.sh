@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Usage: wine-prefix.sh PREFIX_DIR [WINE]
 # Creates a private Wine prefix once: fonts that stand in for MS Sans Serif and Arial, 96 pixels per inch,
-# and no Mono or Gecko installer (there is no network). Later calls only wait for the first to finish.
+# windows that Wine frames and places itself (the test displays run no window manager, and without one
+# hiding a window waits for an answer that never comes), and no Mono or Gecko installer (there is no
+# network). Later calls only wait for the first to finish.
 set -euo pipefail
 
-prefix=$1
+prefix=$(realpath -m "$1")
 wine=${2:-/usr/lib/wine/wine64}
 mkdir -p "$(dirname "$prefix")"
 
 exec 9>"$prefix.lock"
 flock 9
-if [ -f "$prefix/.zal-ready" ]; then
+if [ -f "$prefix/.zal-ready-2" ]; then
     exit 0
 fi
 
@@ -24,6 +26,8 @@ reg() { run "$wine" reg add "$@" /f >/dev/null 2>&1; }
 reg 'HKCU\Software\Wine\Fonts\Replacements' /v 'MS Sans Serif' /t REG_SZ /d 'DejaVu Sans'
 reg 'HKCU\Software\Wine\Fonts\Replacements' /v 'Arial' /t REG_SZ /d 'Liberation Sans'
 reg 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96
+reg 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N
+reg 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N
 reg 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /t REG_SZ /d ''
 WINEPREFIX=$prefix "$(dirname "$wine")/wineserver" -w || true
-touch "$prefix/.zal-ready"
+touch "$prefix/.zal-ready-2"

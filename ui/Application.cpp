@@ -1,0 +1,445 @@
+#include "ui/Application.h"
+
+#include "ui/Error.h"
+#include "ui/Graphics.h"
+
+#include <objbase.h>
+
+#include <algorithm>
+#include <cstring>
+
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
+namespace zal {
+
+TApplication* Application = nullptr;
+
+namespace {
+
+constexpr DWORD ApplicationWindowStyle =
+    WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr const char* ApplicationClassName = "TApplication";
+
+bool IsVersion4OrLater() {
+    return LOBYTE(LOWORD(::GetVersion())) >= 4;
+}
+
+// The first window text, never seen: the executable's name without extension, capitalised as "Zalupdate".
+std::string PlaceholderTitle() {
+    char path[MAX_PATH + 1] = {};
+    DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    path[std::min<DWORD>(length, MAX_PATH)] = '\0';
+    ::OemToCharA(path, path);
+    char* name = std::strrchr(path, '\\');
+    name = name ? name + 1 : path;
+    if (char* dot = std::strchr(name, '.')) {
+        *dot = '\0';
+    }
+    if (*name) {
+        ::CharLowerA(::CharNextA(name));
+    }
+    return name;
+}
+
+struct ThreadWindows {
+    std::vector<HWND> Disabled;
+};
+
+BOOL CALLBACK DisableWindow(HWND window, LPARAM data) {
+    if (::IsWindowVisible(window) && ::IsWindowEnabled(window)) {
+        reinterpret_cast<ThreadWindows*>(data)->Disabled.push_back(window);
+        ::EnableWindow(window, FALSE);
+    }
+    return TRUE;
+}
+
+} // namespace
+
+TApplication::TApplication() : TComponent(nullptr) {
+    if (Application) {
+        throw std::logic_error("there is one application object per process");
+    }
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    ::GetStartupInfoA(&startup);
+    FShowCommand = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
+    ScreenPixelsPerInch();
+    FTaskbarCreated = ::RegisterWindowMessageA("TaskbarCreated");
+    CreateHandle();
+    Application = this;
+}
+
+TApplication::~TApplication() {
+    Finish();
+    Application = nullptr;
+}
+
+void TApplication::CreateHandle() {
+    HINSTANCE instance = ::GetModuleHandleA(nullptr);
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = ApplicationClassName;
+    if (!::RegisterClassA(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+        ThrowLastError();
+    }
+    FTitle = PlaceholderTitle();
+    HWND window = ::CreateWindowExA(0, ApplicationClassName, FTitle.c_str(), ApplicationWindowStyle,
+                                    ::GetSystemMetrics(SM_CXSCREEN) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2,
+                                    0, 0, nullptr, nullptr, instance, this);
+    if (!window) {
+        ThrowLastError();
+    }
+    FHandle = window;
+    bool version4 = IsVersion4OrLater();
+    if (version4) {
+        // A test program may have no icon resource; the window then keeps the system's default.
+        FIcon = ::LoadIconA(instance, "MAINICON");
+        if (FIcon) {
+            ::SendMessageA(FHandle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(FIcon));
+            ::SetClassLongPtrA(FHandle, GCLP_HICON, reinterpret_cast<LONG_PTR>(FIcon));
+        }
+    }
+    // This is the taskbar button's menu: Restore, Minimize and Close are all that make sense there.
+    HMENU menu = ::GetSystemMenu(FHandle, FALSE);
+    ::DeleteMenu(menu, SC_MAXIMIZE, MF_BYCOMMAND);
+    ::DeleteMenu(menu, SC_SIZE, MF_BYCOMMAND);
+    if (version4) {
+        ::DeleteMenu(menu, SC_MOVE, MF_BYCOMMAND);
+    }
+}
+
+LRESULT CALLBACK TApplication::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* application = reinterpret_cast<TApplication*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (!application && message == WM_NCCREATE) {
+        application = static_cast<TApplication*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(application));
+        application->FHandle = window;
+    }
+    if (!application) {
+        return ::DefWindowProcA(window, message, wParam, lParam);
+    }
+    LRESULT result = 0;
+    try {
+        result = application->WndProc(message, wParam, lParam);
+    } catch (...) {
+        zal::HandleException(std::current_exception());
+    }
+    if (message == WM_NCDESTROY) {
+        ::SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        application->FHandle = nullptr;
+    }
+    return result;
+}
+
+LRESULT TApplication::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CLOSE:
+        // The taskbar button's Close: the main form's one close operation, never a bare DestroyWindow.
+        if (FMainForm) {
+            FMainForm->Close();
+        }
+        return 0;
+    case WM_ENDSESSION:
+        if (wParam) {
+            FTerminated = true;
+        }
+        return 0;
+    case WM_SYSCOMMAND:
+        switch (wParam & 0xFFF0) {
+        case SC_MINIMIZE:
+            Minimize();
+            return 0;
+        case SC_RESTORE:
+            Restore();
+            return 0;
+        }
+        break;
+    case WM_SETFOCUS:
+        // Activated through the taskbar button: the keys belong to the main form.
+        if (FMainForm && FMainForm->Visible() && ::IsWindowEnabled(FMainForm->Handle())) {
+            ::SetFocus(FMainForm->Handle());
+            return 0;
+        }
+        break;
+    case WM_WININICHANGE:
+        SettingsChanged();
+        break;
+    default:
+        if (message == FTaskbarCreated && FTaskbarCreated != 0) {
+            SettingsChanged();
+        }
+        break;
+    }
+    return ::DefWindowProcA(FHandle, message, wParam, lParam);
+}
+
+void TApplication::SettingsChanged() {
+    if (OnSettingsChange) {
+        OnSettingsChange();
+    }
+}
+
+void TApplication::Initialize() {
+    if (!FComInitialized) {
+        FComInitialized = SUCCEEDED(::CoInitialize(nullptr));
+    }
+}
+
+std::string TApplication::Title() const {
+    if (!FHandle) {
+        return FTitle;
+    }
+    char text[256] = {};
+    int length = ::GetWindowTextA(FHandle, text, sizeof text);
+    return std::string(text, static_cast<size_t>(std::max(length, 0)));
+}
+
+void TApplication::SetTitle(std::string_view title) {
+    FTitle = std::string(title);
+    if (FHandle && Title() != FTitle) {
+        ::SetWindowTextA(FHandle, FTitle.c_str());
+    }
+}
+
+int TApplication::Run() {
+    if (FMainForm) {
+        if (FShowCommand == SW_SHOWMAXIMIZED) {
+            FMainForm->SetWindowState(wsMaximized);
+        } else if (FShowCommand == SW_SHOWMINNOACTIVE) {
+            FMainForm->SetWindowState(wsMinimized);
+        }
+        if (FMainForm->WindowState() == wsMinimized) {
+            Minimize();
+        } else {
+            FMainForm->Show();
+        }
+        while (!FTerminated) {
+            HandleMessage();
+        }
+    }
+    return Finish();
+}
+
+int TApplication::Finish() {
+    if (!FFinished) {
+        FFinished = true;
+        if (FHandle) {
+            ::ShowOwnedPopups(FHandle, FALSE);
+        }
+        DestroyComponents();
+        if (FHandle) {
+            ::DestroyWindow(FHandle);
+            FHandle = nullptr;
+        }
+        if (FComInitialized) {
+            ::CoUninitialize();
+            FComInitialized = false;
+        }
+    }
+    return 0;
+}
+
+void TApplication::Terminate() {
+    ::PostQuitMessage(0);
+}
+
+void TApplication::HandleMessage() {
+    if (!ProcessMessage() && !FTerminated) {
+        // The idle step: no hints and no idle handler here, so there is nothing to do but wait.
+        ::WaitMessage();
+    }
+}
+
+bool TApplication::ProcessMessage() {
+    MSG message;
+    if (!::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        return false;
+    }
+    if (message.message == WM_QUIT) {
+        FTerminated = true;
+        return true;
+    }
+    try {
+        if (!IsKeyMessage(message)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageA(&message);
+        }
+    } catch (...) {
+        zal::HandleException(std::current_exception());
+    }
+    return true;
+}
+
+void TApplication::ProcessMessages() {
+    while (ProcessMessage()) {
+    }
+}
+
+bool TApplication::IsKeyMessage(const MSG& message) {
+    if (message.message < WM_KEYDOWN || message.message > 0x108) {
+        return false;
+    }
+    HWND target = ::GetCapture();
+    if (!target) {
+        target = message.hwnd;
+    }
+    // The nearest window of this layer that contains the target, then the form it sits on.
+    TWinControl* control = nullptr;
+    for (HWND window = target; window && !control;) {
+        control = TWinControl::FromHandle(window);
+        window = (::GetWindowLongPtrA(window, GWL_STYLE) & WS_CHILD) ? ::GetParent(window) : nullptr;
+    }
+    TControl* top = control;
+    while (top && top->Parent()) {
+        top = top->Parent();
+    }
+    auto* form = dynamic_cast<TForm*>(top);
+    return form && form->DialogKey(control, message);
+}
+
+void TApplication::HandleException(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const SilentAbort&) {
+    } catch (const std::exception& exception) {
+        ShowException(exception.what());
+    } catch (...) {
+        ShowException("");
+    }
+}
+
+void TApplication::ShowException(std::string_view message) {
+    std::string text = ErrorBoxText(message);
+    std::string caption = Title();
+    if (HWND capture = ::GetCapture()) {
+        ::SendMessageA(capture, WM_CANCELMODE, 0, 0);
+    }
+    HWND active = ::GetActiveWindow();
+    // The box opens over the application window; bring that to the monitor the user is looking at.
+    RECT home{};
+    bool moved = false;
+    if (active && FHandle) {
+        HMONITOR monitor = ::MonitorFromWindow(active, MONITOR_DEFAULTTONEAREST);
+        if (monitor != ::MonitorFromWindow(FHandle, MONITOR_DEFAULTTONEAREST)) {
+            MONITORINFO info{};
+            info.cbSize = sizeof info;
+            ::GetMonitorInfoA(monitor, &info);
+            ::GetWindowRect(FHandle, &home);
+            const RECT& area = info.rcMonitor;
+            ::SetWindowPos(FHandle, nullptr, area.left + (area.right - area.left) / 2,
+                           area.top + (area.bottom - area.top) / 2, 0, 0,
+                           SWP_NOSIZE | SWP_NOZORDER | SWP_NOREDRAW | SWP_NOACTIVATE);
+            moved = true;
+        }
+    }
+    ThreadWindows windows;
+    ::EnumThreadWindows(::GetCurrentThreadId(), DisableWindow, reinterpret_cast<LPARAM>(&windows));
+    HWND focus = ::GetFocus();
+
+    ::MessageBoxA(FHandle, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
+
+    for (HWND window : windows.Disabled) {
+        ::EnableWindow(window, TRUE);
+    }
+    if (moved && FHandle) {
+        ::SetWindowPos(FHandle, nullptr, home.left, home.top, 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOREDRAW | SWP_NOACTIVATE);
+    }
+    if (active && ::IsWindow(active)) {
+        ::SetActiveWindow(active);
+    }
+    if (focus && ::IsWindow(focus)) {
+        ::SetFocus(focus);
+    }
+}
+
+void TApplication::Minimize() {
+    if (!FHandle || ::IsIconic(FHandle)) {
+        return;
+    }
+    if (FMainForm) {
+        // The minimising animation starts from where the main form is, or would be.
+        ::SetWindowPos(FHandle, FMainForm->Handle(), FMainForm->Left(), FMainForm->Top(), FMainForm->Width(),
+                       0, SWP_SHOWWINDOW);
+    }
+    ::DefWindowProcA(FHandle, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+}
+
+void TApplication::Restore() {
+    if (!FHandle || !::IsIconic(FHandle)) {
+        ::DefWindowProcA(FHandle, WM_SYSCOMMAND, SC_RESTORE, 0);
+        return;
+    }
+    ::DefWindowProcA(FHandle, WM_SYSCOMMAND, SC_RESTORE, 0);
+    ::SetWindowPos(FHandle, nullptr, ::GetSystemMetrics(SM_CXSCREEN) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2,
+                   0, 0, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (FMainForm && FMainForm->WindowState() == wsMinimized && !FMainForm->Visible()) {
+        FMainForm->SetWindowState(wsNormal);
+        FMainForm->Show();
+    }
+}
+
+void TApplication::UpdateVisible() {
+    if (!FHandle) {
+        return;
+    }
+    bool wanted = std::any_of(FForms.begin(), FForms.end(), [](TForm* form) { return form->Visible(); });
+    bool actual = ::IsWindowVisible(FHandle) != FALSE;
+    // Someone else showed or hid the window since the rule last acted: leave it as they did.
+    if (wanted != FShownByRule && actual == FShownByRule) {
+        ::SetWindowPos(FHandle, nullptr, 0, 0, 0, 0,
+                       SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE |
+                           (wanted ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
+        FShownByRule = wanted;
+    }
+}
+
+void TApplication::AddForm(TForm* form) {
+    FForms.push_back(form);
+}
+
+void TApplication::RemoveForm(TForm* form) {
+    FForms.erase(std::remove(FForms.begin(), FForms.end(), form), FForms.end());
+    if (FMainForm == form) {
+        FMainForm = nullptr;
+    }
+    if (FLastActiveForm == form) {
+        FLastActiveForm = nullptr;
+    }
+}
+
+void HandleException(std::exception_ptr error) noexcept {
+    try {
+        if (Application) {
+            Application->HandleException(error);
+        }
+    } catch (...) {
+        // Reporting failed too; the loop must go on regardless.
+    }
+}
+
+std::string ErrorBoxText(std::string_view message) {
+    std::string text(message);
+    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') {
+        text += '.';
+    }
+    return text;
+}
+
+bool HardenDllSearch() noexcept {
+    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    FARPROC proc = kernel ? ::GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
+    if (!proc) {
+        return false;
+    }
+    using SetDefaultDllDirectoriesProc = BOOL(WINAPI*)(DWORD);
+    auto setDefaultDllDirectories =
+        reinterpret_cast<SetDefaultDllDirectoriesProc>(reinterpret_cast<void*>(proc));
+    return setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
+}
+
+} // namespace zal

@@ -1,0 +1,119 @@
+#pragma once
+// The application object: the hidden, zero-sized application window that carries the taskbar button and the
+// title, the main form, the message loop with its dialog-key filter, the error box, and the end of the run.
+// One per process; Application points at it while it exists.
+#include "ui/Component.h"
+#include "ui/Form.h"
+
+#include <windows.h>
+
+#include <exception>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zal {
+
+class TApplication : public TComponent {
+public:
+    // Reads the show command and makes the application window.
+    TApplication();
+    ~TApplication() override;
+
+    HWND Handle() const noexcept { return FHandle; }
+    HICON Icon() const noexcept { return FIcon; }
+    // SW_... from the process's start-up information; SW_SHOWDEFAULT when it gives none.
+    int ShowCommand() const noexcept { return FShowCommand; }
+
+    // Initialises COM for this thread; it is uninitialised at the end only when this succeeded.
+    void Initialize();
+    bool ComInitialized() const noexcept { return FComInitialized; }
+
+    // The application window's text: the taskbar button's text and the error box's caption.
+    std::string Title() const;
+    void SetTitle(std::string_view title);
+
+    // Makes a form owned by the application; the first one becomes the main form, with its window made.
+    template <typename T>
+    T* CreateForm() {
+        T* form = new T(this);
+        if (!FMainForm) {
+            FMainForm = form;
+            form->Handle();
+        }
+        return form;
+    }
+    TForm* MainForm() const noexcept { return FMainForm; }
+
+    // Shows the main form as the show command says, runs the loop until terminated, then ends the run.
+    // Returns the process's exit code.
+    int Run();
+    // The end of the run: hides the owned windows, destroys the components and the application window, and
+    // uninitialises COM. Runs once; returns the exit code, 0.
+    int Finish();
+
+    // Posts the quit message; the loop ends when it takes it.
+    void Terminate();
+    bool Terminated() const noexcept { return FTerminated; }
+
+    // One step of the loop: handles one message, or waits when none is there.
+    void HandleMessage();
+    // Handles one message; false when none was waiting.
+    bool ProcessMessage();
+    // Takes messages until none is waiting.
+    void ProcessMessages();
+
+    // The error box for an exception that escaped a handler; a SilentAbort shows nothing.
+    void HandleException(std::exception_ptr error);
+    void ShowException(std::string_view message);
+
+    void Minimize();
+    void Restore();
+
+    // Shows the zero-sized application window while any form is visible, and hides it when none is.
+    void UpdateVisible();
+
+    // Runs when the system's settings change (WM_WININICHANGE) or the taskbar was re-created.
+    std::function<void()> OnSettingsChange;
+
+private:
+    friend class TForm;
+    void AddForm(TForm* form);
+    void RemoveForm(TForm* form);
+    void FormActivated(TForm* form) noexcept { FLastActiveForm = form; }
+    TForm* LastActiveForm() const noexcept { return FLastActiveForm; }
+
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam);
+    void CreateHandle();
+    bool IsKeyMessage(const MSG& message);
+    void SettingsChanged();
+
+    HWND FHandle = nullptr;
+    HICON FIcon = nullptr;
+    int FShowCommand = SW_SHOWDEFAULT;
+    UINT FTaskbarCreated = 0;
+    bool FComInitialized = false;
+    bool FTerminated = false;
+    bool FFinished = false;
+    bool FShownByRule = false;
+    std::string FTitle;
+    TForm* FMainForm = nullptr;
+    TForm* FLastActiveForm = nullptr;
+    std::vector<TForm*> FForms;
+};
+
+extern TApplication* Application;
+
+// Hands an exception to the application's error box; without an application it is dropped.
+void HandleException(std::exception_ptr error) noexcept;
+
+// The error box's text: the message, with "." added when it is not empty and its last byte sorts after ".".
+std::string ErrorBoxText(std::string_view message);
+
+// Restricts where DLLs are loaded from to the system directory, where the system offers it. The entry point
+// calls it before anything else can load a DLL. True when the restriction is in force.
+bool HardenDllSearch() noexcept;
+
+} // namespace zal
