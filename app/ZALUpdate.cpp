@@ -1,0 +1,20 @@
+// ZALUpdate: finishes an update that ZAL staged beside its installed files.
+#include "app/FileNames_win.h"
+#include "app/UPrincipal.h"
+#include "ui/Application.h"
+
+#include <windows.h>
+
+using namespace zal;
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    HardenDllSearch();
+    DecideCurrentMultiByteSettings();
+
+    TApplication application;
+    application.OnSettingsChange = RedecideMultiByteSettings;
+    application.Initialize();
+    application.SetTitle("Atualiza\xE7\xE3o do ZAL");
+    application.CreateForm<TFormPrincipal>();
+    return application.Run();
+}
