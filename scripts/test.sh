@@ -27,7 +27,8 @@ preset() {
     ctest --preset "$1"
 }
 
-# One display for every Windows-side suite; Wine cannot create windows without one.
+# One display for the Windows-side GoogleTest suites; Wine cannot create windows without one. The
+# end-to-end cases start displays of their own.
 source "$root/scripts/xvfb.sh"
 start_xvfb 1280x1024x24
 trap stop_xvfb EXIT
@@ -35,6 +36,7 @@ trap stop_xvfb EXIT
 stage format check_format
 stage host preset host
 stage win64 preset win64
+stage e2e bash tests/e2e/run.sh build/win64
 stage win32 preset win32
 stage fuzz preset fuzz
 echo "all suites passed"
