@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Makes this machine run 32-bit Windows programs: 32-bit Wine from Debian's i386 architecture, executed
+# through qemu's user-mode emulator registered with binfmt_misc (the kernel here has no 32-bit support).
+# Idempotent; needs root. Prints "SKIPPED: <reason>" and exits 3 where the kernel refuses binfmt_misc.
+set -euo pipefail
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+    sudo_cmd=(sudo)
+fi
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo_cmd[@]}" dpkg --add-architecture i386
+    "${sudo_cmd[@]}" apt-get update -qq
+fi
+missing=()
+for p in wine32:i386 qemu-user; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup-i386: installing ${missing[*]}"
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" \
+        >/dev/null
+fi
+
+binfmt=/proc/sys/fs/binfmt_misc
+if [ ! -e "$binfmt/register" ]; then
+    if ! "${sudo_cmd[@]}" mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null; then
+        echo "SKIPPED: binfmt_misc cannot be mounted here (the kernel or the sandbox refuses it)"
+        exit 3
+    fi
+fi
+if [ ! -e "$binfmt/qemu-i386" ]; then
+    magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+    mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+    if ! printf '%s' ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386:OCF" |
+        "${sudo_cmd[@]}" tee "$binfmt/register" >/dev/null 2>&1; then
+        echo "SKIPPED: the kernel refused to register qemu-i386 with binfmt_misc"
+        exit 3
+    fi
+fi
