@@ -1,32 +1,57 @@
 #!/usr/bin/env bash
-# Usage: scripts/demo.sh [--headless] [--no-build] [--build-dir WIN64_DIR] [--tool EXE]
-# Installs what is missing, builds, lays out build/demo/ as an installation of ZAL with a staged update
-# (ZAL.exe version 1, ZAL.upd version 2, the tool beside them) and starts the tool there under Wine with
-# the argument ZAL.exe, as ZAL does. With a display the user presses the button; without one (or with
-# --headless) it runs in Xvfb, saves a screenshot of the window, presses Enter itself and reports what
-# changed on disk and the tool's exit code.
+# The demo: ZALUpdate completing an update of ZAL, under Wine. See usage below.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+
+usage() {
+    cat <<'EOF_USAGE'
+Usage: scripts/demo.sh [--headless] [--no-build] [--build-dir WIN64_DIR] [--win32-build-dir WIN32_DIR]
+                       [--tool EXE]
+
+Installs what is missing (apt-get), builds the tool, lays out build/demo/ as an installation of ZAL with
+a staged update (ZAL.exe version 1, ZAL.upd version 2, ZALUpdate.exe beside them) and starts the tool
+there under Wine with the argument ZAL.exe, as ZAL does.
+
+With a display, the window opens: press "Concluir Atualização" (or Enter). Without one (no DISPLAY), or
+with --headless, the demo runs the tool in a private Xvfb, saves a PNG screenshot of the window and prints
+its path, presses Enter itself, and reports what changed on disk and the tool's exit code.
+
+  --headless            run in Xvfb even when there is a display
+  --no-build            use what is built already
+  --build-dir DIR       the win64 build to make and use (default build/win64)
+  --win32-build-dir DIR the 32-bit deliverable's build (default build/win32)
+  --tool EXE            run this ZALUpdate.exe instead of the built one
+  -h, --help            this text
+
+Exit status 0 when the update was applied and the tool exited with code 0.
+EOF_USAGE
+}
 
 headless=0
 build=1
 tool=
 win64=$root/build/win64
+win32=$root/build/win32
 while [ $# -gt 0 ]; do
     case $1 in
     --headless) headless=1 ;;
     --no-build) build=0 ;;
-    --tool)
-        tool=$(realpath "$2")
+    --tool | --build-dir | --win32-build-dir)
+        [ $# -ge 2 ] || { usage >&2; exit 2; }
+        case $1 in
+        --tool) tool=$(realpath "$2") ;;
+        --build-dir) win64=$(realpath -m "$2") ;;
+        --win32-build-dir) win32=$(realpath -m "$2") ;;
+        esac
         shift
         ;;
-    --build-dir)
-        win64=$(realpath "$2")
-        shift
+    -h | --help)
+        usage
+        exit 0
         ;;
     *)
-        echo "usage: $0 [--headless] [--no-build] [--build-dir WIN64_DIR] [--tool EXE]" >&2
+        usage >&2
         exit 2
         ;;
     esac
@@ -36,11 +61,11 @@ done
 
 if [ $build -eq 1 ]; then
     "$root/scripts/setup.sh"
-    echo "demo: building the win64 and win32 presets"
-    cmake --preset win64 >/dev/null
-    cmake --build --preset win64 --target ZALUpdate zal_probe zal_demo_v1 zal_demo_v2
-    cmake --preset win32 >/dev/null
-    cmake --build --preset win32 --target ZALUpdate
+    echo "demo: building the tool (win64 in $win64, the 32-bit deliverable in $win32)"
+    cmake --preset win64 -B "$win64" >/dev/null
+    cmake --build "$win64" --target ZALUpdate zal_probe zal_demo_v1 zal_demo_v2
+    cmake --preset win32 -B "$win32" >/dev/null
+    cmake --build "$win32" --target ZALUpdate
 fi
 
 if [ -z "$tool" ]; then
@@ -119,8 +144,18 @@ else
     printf 'demo: window %s "%s", %dx%d at (%d,%d), client %dx%d\n' "${R[class]}" \
         "$(printf '%s' "${R[text]}" | iconv -f CP1252 -t UTF-8)" "$w" "$h" "$x" "$y" "${R[cw]}" "${R[ch]}"
     xid=$(e2e_xwindow "$x" "$y" "$w" "$h")
-    sleep 1 # let it paint
-    e2e_screenshot "$E2E_WORK/screen.png"
+    # The screenshot waits for the first paint: the gradient's top row and the label's white text.
+    painted=0
+    for _ in $(seq 50); do
+        e2e_screenshot "$E2E_WORK/screen.png"
+        if [ "$(e2e_pixel "$E2E_WORK/screen.png" "${R[cx]}" "${R[cy]}")" = "64 128 128" ] &&
+            e2e_pixels "$E2E_WORK/screen.png" "${R[cx]}" "${R[cy]}" "${R[cw]}" 40 | grep ' 255 255 255$' >/dev/null; then
+            painted=1
+            break
+        fi
+        sleep 0.2
+    done
+    [ $painted -eq 1 ] || echo "demo: the window did not look painted within 10 s; saving it as it is"
     e2e_crop "$E2E_WORK/screen.png" "$x" "$y" "$w" "$h" "$demo/ZALUpdate-window.png"
     echo "demo: screenshot of the window: $demo/ZALUpdate-window.png"
     echo "demo: pressing Enter"
@@ -150,5 +185,5 @@ if [ $headless -eq 1 ]; then
     e2e_stop
     trap - EXIT
 fi
-echo "demo: on Windows, install the tool by placing build/win32/ZALUpdate.exe beside ZAL.exe"
+echo "demo: on Windows, install the tool by placing ${win32#"$root"/}/ZALUpdate.exe beside ZAL.exe"
 [ "$code" = 0 ] && [ $applied -eq 1 ]

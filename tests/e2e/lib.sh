@@ -203,8 +203,11 @@ e2e_wait_for() {
 # window manager under Xvfb, Wine is told to manage the windows itself (X11 Driver: Decorated=N, so that it
 # draws frames and caption bars, which screenshots would otherwise lack; Managed=N, so that it places and
 # sizes windows, maximised ones included, without waiting for a manager that never answers). Each
-# resolution has a prefix of its own, since the value is read by the whole Wine session.
-E2E_PREFIX_VERSION=2
+# resolution has a prefix of its own, since the value is read by the whole Wine session. Wine's relay trace,
+# which only a process started with WINEDEBUG=+relay writes, is narrowed to the calls the cases look for.
+# A prefix is remade only while no session uses it.
+E2E_PREFIX_VERSION=3
+E2E_RELAY_INCLUDE='user32.PostQuitMessage'
 e2e_prefix() {
     local dpi=$1 shared=$E2E_ROOT/build/wine64 prefix=$E2E_HOME/prefix-$1
     mkdir -p "$E2E_HOME"
@@ -212,6 +215,8 @@ e2e_prefix() {
     (
         flock 9
         [ "$(cat "$prefix/.e2e-ready" 2>/dev/null)" = "$E2E_PREFIX_VERSION" ] && exit 0
+        exec 8>"$prefix.session.lock"
+        flock 8
         echo "e2e: making $prefix" >&2
         rm -rf "$prefix"
         # Safe while other suites use the project's prefix: Wine replaces its registry files whole.
@@ -222,6 +227,8 @@ e2e_prefix() {
         "$E2E_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
         "$E2E_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
         "$E2E_WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+        "$E2E_WINE" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ /d "$E2E_RELAY_INCLUDE" /f \
+            >/dev/null 2>&1
         "$E2E_WINESERVER" -w
         echo "$E2E_PREFIX_VERSION" >"$prefix/.e2e-ready"
     ) 9>"$prefix.lock"
@@ -355,12 +362,56 @@ e2e_launch_tool() {
     probe_ok launch "cmdline=$cmdline" ${cwd:+"$cwd"} "$@"
 }
 
+# e2e_put DIR NAME...: creates each file NAME in DIR with contents of its own: random bytes (NULs, CR and LF
+# among them), 64 KiB and a little more, a different size for each, so that a truncated, converted or
+# mixed-up copy shows. A copy of each is kept in DIR.orig/ to compare with afterwards.
+e2e_put() {
+    local dir=$1 name size=65536
+    shift
+    mkdir -p "$dir.orig"
+    for name in "$@"; do
+        size=$((size + 1 + RANDOM % 4096))
+        head -c "$size" /dev/urandom >"$dir/$name"
+        cp -p "$dir/$name" "$dir.orig/$name"
+    done
+}
+
+# e2e_state DIR: one line per entry under DIR: name, type, size, modification time (to the nanosecond)
+# and SHA-256. Two equal states mean nothing in DIR was created, removed, written or re-stamped.
+e2e_state() {
+    (
+        cd "$1"
+        find . -mindepth 1 -printf '%y %s %T@ %P\n' | LC_ALL=C sort -k4 | while read -r type size time name; do
+            local hash=-
+            [ "$type" = f ] && hash=$(sha256sum <"$name" | cut -c1-64)
+            printf '%s %s %s %s %s\n' "$name" "$type" "$size" "$time" "$hash"
+        done
+    )
+}
+
+# assert_state_unchanged DIR BEFORE_STATE WHAT
+assert_state_unchanged() {
+    local after
+    after=$(e2e_state "$1")
+    [ "$after" = "$2" ] || e2e_fail "$3: $(diff <(printf '%s\n' "$2") <(printf '%s\n' "$after") | tr '\n' ' ')"
+}
+
+# assert_names DIR NAME...: DIR holds exactly these entries (no temporary file left, nothing extra).
+assert_names() {
+    local dir=$1 expected actual
+    shift
+    expected=$(printf '%s\n' "$@" | LC_ALL=C sort | tr '\n' ' ')
+    actual=$(find "$dir" -mindepth 1 -maxdepth 1 -printf '%P\n' | LC_ALL=C sort | tr '\n' ' ')
+    [ "$actual" = "$expected" ] || e2e_fail "$dir holds '$actual', expected '$expected'"
+}
+
 # ----- X11: windows, keys and pixels --------------------------------------------------------------------
 
 # e2e_xwindow X Y W H: the X window that shows the Windows window with that outer rectangle. With Wine
-# drawing the frames, the X window and the Windows window rectangle coincide. Waits for it to be mapped.
+# drawing the frames, the X window and the Windows window rectangle coincide (a zero-sized window has an X
+# window of 1 x 1). Waits for it to be mapped.
 e2e_xwindow() {
-    local x=$1 y=$2 w=$3 h=$4 tries=0 id
+    local x=$1 y=$2 w=$(($3 > 0 ? $3 : 1)) h=$(($4 > 0 ? $4 : 1)) tries=0 id
     while [ $tries -lt 100 ]; do
         id=$(xwininfo -root -children 2>/dev/null | awk -v g="${w}x${h}+${x}+${y}" '
             $1 ~ /^0x/ { for (i = 2; i <= NF; i++) if ($i == g) { print $1; exit } }')
@@ -435,4 +486,165 @@ assert_pixel() { # PNG X Y "R G B" [TOLERANCE per channel]
         local d=$((g[i] - e[i]))
         [ ${d#-} -le "$tolerance" ] || e2e_fail "pixel ($2,$3) of $(basename "$1") is '$got', expected '$4'"
     done
+}
+
+# ----- the tool's window --------------------------------------------------------------------------------
+
+# e2e_tool_start DIR ARGUMENTS [key=value...]: e2e_launch_tool, then waits for the tool's main window
+# (TFormPrincipal) to show and for its application window. Sets E2E_FORM and E2E_APP (window handles) and
+# E2E_TOOL_TID (the tool's main thread, decimal); leaves the main window's report in R.
+e2e_tool_start() {
+    e2e_launch_tool "$@"
+    E2E_TOOL_TID=${R[tid]}
+    probe_ok waitwin class=TApplication
+    E2E_APP=${R[hwnd]}
+    probe_ok waitwin class=TFormPrincipal visible=1
+    E2E_FORM=${R[hwnd]}
+}
+
+# e2e_press HWND MARK KEY...: types xdotool KEYs into the top-level window HWND through X, taking MARK on
+# the probe's clock just before them, once the window has the X focus. Between the mark and the key there
+# is only the start of xdotool, a few milliseconds, against the seconds the cases measure since the mark.
+e2e_press() {
+    local xid mark=$2
+    xid=$(e2e_xwindow_of "$1")
+    shift 2
+    xdotool windowfocus --sync "$xid" || e2e_fail "cannot focus X window $xid"
+    probe_ok mark "name=$mark"
+    xdotool key --delay 50 "$@"
+}
+
+# e2e_expect_close_after MARK MIN_MS: the tool's main window goes and the tool exits with code 0, neither
+# sooner than MIN_MS after MARK.
+e2e_expect_close_after() {
+    probe_ok waitgone "hwnd=$E2E_FORM" "since=$1"
+    assert_ge "${R[elapsed_ms]}" "$2" "ms from the press until the window went"
+    probe_ok waitexit "since=$1"
+    assert_eq 0 "${R[code]}" "exit code"
+    assert_ge "${R[elapsed_ms]}" "$2" "ms from the press until the process ended"
+}
+
+# e2e_expect_still_open [SECONDS]: the tool's window is still shown, and enabled, after SECONDS (default 1).
+e2e_expect_still_open() {
+    sleep "${1:-1}"
+    probe_ok status
+    assert_eq 1 "${R[running]}" "the tool still running"
+    probe_ok window "hwnd=$E2E_FORM"
+    assert_eq "1 1" "${R[visible]} ${R[enabled]}" "main window visible and enabled"
+}
+
+# e2e_expect_button_focused: the keyboard focus settles, within 5 s, on the tool's button shown as the
+# default push button (BS_DEFPUSHBUTTON). The look follows the focus within one message of the tool, which
+# the probe may read half way; leaves the focus report in R.
+e2e_expect_button_focused() {
+    e2e_wait_for 5 "the focus on the default-looking button" _e2e_button_focused
+}
+
+_e2e_button_focused() {
+    probe_ok focus && [ "${R[class]}" = TButton ] && [ "${R[defpush]}" = 1 ]
+}
+
+# ----- native helpers -----------------------------------------------------------------------------------
+
+# e2e_native_tool: builds, once and whenever its sources change, the native picture checker
+# (tests/e2e/model/ShaderPicture.cpp over controls/Gradient) and prints its path.
+e2e_native_tool() {
+    local bin=$E2E_HOME/bin/zal_shader_picture
+    local -a sources=("$E2E_ROOT/tests/e2e/model/ShaderPicture.cpp" "$E2E_ROOT/controls/Gradient.cpp"
+        "$E2E_ROOT/controls/Gradient.h" "$E2E_ROOT/ui/Colors.h")
+    local source stale=0
+    [ -x "$bin" ] || stale=1
+    for source in "${sources[@]}"; do
+        [ "$source" -nt "$bin" ] && stale=1
+    done
+    if [ $stale -eq 1 ]; then
+        mkdir -p "$(dirname "$bin")"
+        g++ -std=c++20 -O1 -Wall -Wextra -Werror -I"$E2E_ROOT" -o "$bin.$$" "${sources[@]:0:2}" >&2 ||
+            e2e_fail "cannot build $bin"
+        mv -f "$bin.$$" "$bin"
+    fi
+    printf '%s\n' "$bin"
+}
+
+# e2e_to_ppm PNG X Y W H OUT: that rectangle of a screenshot as a binary PPM.
+e2e_to_ppm() {
+    "$E2E_CONVERT" "$1" -crop "${4}x${5}+${2}+${3}" +repage -depth 8 "ppm:$6" || e2e_fail "cannot crop $1"
+}
+
+# e2e_icon_matches XID ICON_FILE: the X window publishes ICON_FILE's 32 x 32 image as its icon.
+e2e_icon_matches() {
+    local dump=$E2E_WORK/icon-$1.txt
+    xprop -notype -id "$1" 32c _NET_WM_ICON >"$dump" 2>&1 || true
+    python3 "$E2E_ROOT/tests/e2e/model/icon_matches.py" "$2" "$dump" >"$dump.verdict" ||
+        e2e_fail "icon of X window $1: $(cat "$dump.verdict")"
+}
+
+# ----- Wine's trace of calls into system DLLs -----------------------------------------------------------
+
+# The prefixes trace only the calls named in RelayInclude (see e2e_prefix). A process launched with
+# env=WINEDEBUG=+relay writes them to the probe's stderr, each line tagged with the thread's id.
+
+# e2e_trace_offset: where the trace of what is launched next will start.
+e2e_trace_offset() {
+    stat -c %s "$E2E_WORK/probe.stderr" 2>/dev/null || echo 0
+}
+
+# e2e_trace_calls OFFSET TID FUNCTION: how many calls of FUNCTION (as "user32.PostQuitMessage") the thread
+# TID (decimal) made, in the trace after OFFSET.
+e2e_trace_calls() {
+    local tag
+    tag=$(printf '%04x' "$2")
+    tail -c +"$(($1 + 1))" "$E2E_WORK/probe.stderr" | grep -c "^$tag:Call $3(" || true
+}
+
+# ----- what the tool's window shows ---------------------------------------------------------------------
+
+E2E_LABEL_CAPTION=$(cp1252 'Para concluir a atualização, pressione o botão  "Concluir Atualização"')
+E2E_FROM_COLOR=8421440 # the panel's FromColor: red 64, green 128, blue 128; ToColor black, no mirror
+
+# e2e_label_ink HEIGHT: the label's caption measured as the label measures itself (DrawTextA with
+# DT_CALCRECT in Arial bold, ANSI_CHARSET, of that font height, on the screen) in LABEL_W and LABEL_H, and
+# drawn the same way, white on black, into the PPM file LABEL_INK.
+e2e_label_ink() {
+    LABEL_INK=$E2E_WORK/label-ink$1.ppm
+    probe_ok textsize face=Arial "height=$1" weight=700 charset=0 "text=$E2E_LABEL_CAPTION" \
+        "ink=$(winpath "$LABEL_INK")"
+    LABEL_W=${R[dt_w]} LABEL_H=${R[dt_h]}
+}
+
+# e2e_shoot_client HWND: a screenshot (SHOT_PNG) and the window's client area from it (SHOT, a PPM); the
+# client rectangle in screen coordinates in CX, CY, CW and CH.
+e2e_shoot_client() {
+    probe_ok window "hwnd=$1"
+    CX=${R[cx]} CY=${R[cy]} CW=${R[cw]} CH=${R[ch]}
+    SHOT_PNG=$E2E_WORK/screen.png
+    SHOT=$E2E_WORK/client.ppm
+    e2e_screenshot "$SHOT_PNG"
+    e2e_to_ppm "$SHOT_PNG" "$CX" "$CY" "$CW" "$CH" "$SHOT"
+}
+
+# e2e_check_picture HWND OPTIONS...: compares the client area of HWND with the panel's gradient model
+# (zal_shader_picture with OPTIONS), on fresh screenshots until the gradient matches or 10 s have passed,
+# since the first paint may come a moment after the window shows. CHECK holds the checker's last report,
+# also kept in the work directory.
+e2e_check_picture() {
+    local hwnd=$1 checker deadline
+    shift
+    checker=$(e2e_native_tool)
+    deadline=$((SECONDS + 10))
+    while :; do
+        e2e_shoot_client "$hwnd"
+        CHECK=$("$checker" "$SHOT" --from "$E2E_FROM_COLOR" --to 0 "$@") || e2e_fail "picture checker failed"
+        [[ $CHECK == *" differences=0"* ]] && break
+        [ $SECONDS -lt $deadline ] || break
+        sleep 0.3
+    done
+    printf '%s\n' "$CHECK" >"$E2E_WORK/picture-check.txt"
+}
+
+# e2e_check_value NAME: the value of NAME= in CHECK.
+e2e_check_value() {
+    local value
+    value=$(printf '%s\n' "$CHECK" | grep -o "\\b$1=[^ ]*" | head -1)
+    printf '%s' "${value#*=}"
 }

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -418,7 +419,10 @@ public:
             {"sleep", &Probe::SleepFor},    {"waitgone", &Probe::WaitGone},
             {"waitexit", &Probe::WaitExit}, {"kill", &Probe::Kill},
             {"metrics", &Probe::Metrics},   {"adjust", &Probe::Adjust},
+            {"textsize", &Probe::TextSize}, {"move", &Probe::Move},
         };
+        // The fault suite's own verbs.
+        m_handlers["errtext"] = &Probe::ErrText;
     }
 
     bool LastSucceeded() const { return m_lastSucceeded; }
@@ -527,9 +531,47 @@ private:
     }
     const Process& Proc(const Args& args) const { return m_processes[ProcIndex(args)]; }
 
-    // launch cmdline=TEXT [app=PATH] [cwd=DIR] [show=SW_...] [out=FILE]
+    // The probe's own environment with env='s NAME=VALUE lines (several separated by line feeds) put in
+    // place of or beside the inherited ones, as an environment block for CreateProcessA.
+    static std::vector<char> EnvironmentWith(const std::string& changes) {
+        std::map<std::string, std::string> variables; // keyed by the upper-case name: names ignore case
+        auto put = [&](const std::string& entry) {
+            size_t equals = entry.find('=', 1); // "=C:=C:\dir" entries start with '='
+            if (equals == std::string::npos)
+                return false;
+            std::string key = entry.substr(0, equals);
+            for (char& c : key)
+                c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+            variables[key] = entry;
+            return true;
+        };
+        if (char* block = GetEnvironmentStringsA()) {
+            for (const char* entry = block; *entry; entry += std::strlen(entry) + 1)
+                put(entry);
+            FreeEnvironmentStringsA(block);
+        }
+        size_t pos = 0;
+        while (pos <= changes.size()) {
+            size_t end = changes.find('\n', pos);
+            if (end == std::string::npos)
+                end = changes.size();
+            if (end > pos && !put(changes.substr(pos, end - pos)))
+                Fail("env= wants NAME=VALUE: " + changes.substr(pos, end - pos));
+            pos = end + 1;
+        }
+        std::vector<char> out;
+        for (const auto& variable : variables) {
+            out.insert(out.end(), variable.second.begin(), variable.second.end());
+            out.push_back('\0');
+        }
+        out.push_back('\0');
+        return out;
+    }
+
+    // launch cmdline=TEXT [app=PATH] [cwd=DIR] [show=SW_...] [out=FILE] [env=NAME=VALUE]
     // The command line reaches CreateProcessA byte for byte. Without show= the STARTUPINFO carries no flags
-    // at all; out= gives the child NUL as input and FILE as its output and error streams.
+    // at all; out= gives the child NUL as input and FILE as its output and error streams; env= adds to or
+    // changes the environment the child inherits.
     void Launch(const Args& args) {
         std::string commandLine = args.Str("cmdline");
         std::string app = args.Str("app", "");
@@ -560,6 +602,9 @@ private:
             startup.hStdError = output;
             inherit = TRUE;
         }
+        std::vector<char> environment;
+        if (args.Has("env"))
+            environment = EnvironmentWith(args.Str("env"));
         std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
         mutableLine.push_back('\0');
         PROCESS_INFORMATION info = {};
@@ -571,9 +616,9 @@ private:
         do {
             if (attempts++)
                 Sleep(500);
-            created =
-                CreateProcessA(app.empty() ? nullptr : app.c_str(), mutableLine.data(), nullptr, nullptr,
-                               inherit, 0, nullptr, cwd.empty() ? nullptr : cwd.c_str(), &startup, &info);
+            created = CreateProcessA(app.empty() ? nullptr : app.c_str(), mutableLine.data(), nullptr,
+                                     nullptr, inherit, 0, environment.empty() ? nullptr : environment.data(),
+                                     cwd.empty() ? nullptr : cwd.c_str(), &startup, &info);
             error = GetLastError();
         } while (!created && error == ERROR_INTERNAL_ERROR && attempts < 3);
         if (input != INVALID_HANDLE_VALUE)
@@ -938,6 +983,115 @@ private:
         Record record("adjust");
         AddRect(record, "", rc);
         record.Emit();
+    }
+
+    // errtext code=N: the system's text for an error code (FormatMessageA), without its trailing line break.
+    void ErrText(const Args& args) {
+        DWORD code = static_cast<DWORD>(args.Int("code"));
+        Record("errtext").Add("code", static_cast<long long>(code)).Text("text", SystemMessage(code)).Emit();
+    }
+
+    // Draws text in white on black with DrawTextA into a bitmap like the screen's, so that it is rasterised
+    // as text on the screen is, and writes it to path as a binary PPM of the measured size.
+    static void WriteInk(HDC screen, HFONT font, const std::string& text, UINT format, const RECT& rect,
+                         const std::string& path) {
+        int width = rect.right - rect.left, height = rect.bottom - rect.top;
+        if (width <= 0 || height <= 0)
+            Fail("the text has no size");
+        HDC memory = CreateCompatibleDC(screen);
+        HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+        HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
+        HGDIOBJ oldFont = SelectObject(memory, font);
+        RECT all = {0, 0, width, height};
+        FillRect(memory, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        SetBkMode(memory, TRANSPARENT);
+        SetTextColor(memory, RGB(255, 255, 255));
+        DrawTextA(memory, text.data(), static_cast<int>(text.size()), &all, format);
+        SelectObject(memory, oldFont);
+        SelectObject(memory, oldBitmap);
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height; // top-down
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        std::vector<DWORD> pixels(static_cast<size_t>(width) * height);
+        int rows = GetDIBits(memory, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
+        DeleteObject(bitmap);
+        DeleteDC(memory);
+        if (rows != height)
+            Fail("GetDIBits failed");
+        std::string ppm = "P6\n" + Num(width) + " " + Num(height) + "\n255\n";
+        for (DWORD pixel : pixels) {
+            ppm += static_cast<char>((pixel >> 16) & 0xFF);
+            ppm += static_cast<char>((pixel >> 8) & 0xFF);
+            ppm += static_cast<char>(pixel & 0xFF);
+        }
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            FailLastError("cannot create " + path);
+        DWORD written = 0;
+        BOOL ok = WriteFile(file, ppm.data(), static_cast<DWORD>(ppm.size()), &written, nullptr);
+        CloseHandle(file);
+        if (!ok || written != ppm.size())
+            Fail("cannot write " + path);
+    }
+
+    // textsize face=NAME height=H [weight=400] [charset=1] [text=0] [format=DT_LEFT|DT_EXPANDTABS]
+    // [ink=FILE]: the text measured on the screen in a font made with CreateFontIndirectA from those fields
+    // (the others zero): w and h by GetTextExtentPoint32A, dt_w and dt_h by DrawTextA with DT_CALCRECT added
+    // to format. ink= also draws it, white on black, into FILE (PPM, dt_w x dt_h).
+    void TextSize(const Args& args) {
+        LOGFONTA logFont = {};
+        logFont.lfHeight = static_cast<LONG>(args.Int("height"));
+        logFont.lfWeight = static_cast<LONG>(args.Int("weight", FW_NORMAL));
+        logFont.lfCharSet = static_cast<BYTE>(args.Int("charset", DEFAULT_CHARSET));
+        std::string face = args.Str("face");
+        if (face.size() >= sizeof logFont.lfFaceName)
+            Fail("face name too long");
+        std::memcpy(logFont.lfFaceName, face.c_str(), face.size() + 1);
+        std::string text = args.Str("text", "0");
+        UINT format = static_cast<UINT>(args.Int("format", DT_LEFT | DT_EXPANDTABS));
+        HFONT font = CreateFontIndirectA(&logFont);
+        if (!font)
+            FailLastError("CreateFontIndirectA failed");
+        HDC screen = GetDC(nullptr);
+        HGDIOBJ old = SelectObject(screen, font);
+        SIZE size = {};
+        GetTextExtentPoint32A(screen, text.data(), static_cast<int>(text.size()), &size);
+        RECT rect = {0, 0, 0, 0};
+        DrawTextA(screen, text.data(), static_cast<int>(text.size()), &rect, format | DT_CALCRECT);
+        TEXTMETRICA metrics = {};
+        GetTextMetricsA(screen, &metrics);
+        char actualFace[LF_FACESIZE] = {};
+        GetTextFaceA(screen, sizeof actualFace, actualFace);
+        SelectObject(screen, old);
+        try {
+            if (args.Has("ink"))
+                WriteInk(screen, font, text, format, rect, args.Str("ink"));
+        } catch (...) {
+            ReleaseDC(nullptr, screen);
+            DeleteObject(font);
+            throw;
+        }
+        ReleaseDC(nullptr, screen);
+        DeleteObject(font);
+        Record record("textsize");
+        record.Add("w", size.cx).Add("h", size.cy);
+        record.Add("dt_w", rect.right - rect.left).Add("dt_h", rect.bottom - rect.top);
+        record.Add("tm_height", metrics.tmHeight).Add("tm_internal", metrics.tmInternalLeading);
+        record.Text("actual_face", actualFace);
+        record.Emit();
+    }
+
+    // move from=PATH to=PATH [flags=N]: MoveFileExA, by default replacing the destination and writing
+    // through, as a file is put in place in one step; a failure carries the system's error code.
+    void Move(const Args& args) {
+        DWORD flags =
+            static_cast<DWORD>(args.Int("flags", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+        if (!MoveFileExA(args.Str("from").c_str(), args.Str("to").c_str(), flags))
+            FailLastError("MoveFileExA failed");
     }
 
     Clock m_clock;

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# The update end to end, as ZAL starts the tool: for each argument, the installation on disk byte for byte
+# after Enter, exit code 0, and the window gone no sooner than 3 s after the press, whether or not
+# anything was replaced.
+set -euo pipefail
+source "$(dirname "$0")/../lib.sh"
+
+# run_and_press DIR ARGUMENTS: starts the tool in DIR as ZAL would, presses Enter and waits for it to end.
+run_and_press() {
+    e2e_tool_start "$1" "$2"
+    e2e_press "$E2E_FORM" press Return
+    e2e_expect_close_after press 3000
+}
+
+# Runs the tool with ARGUMENTS over a full installation and expects nothing to change.
+expect_nothing_changes_with() { # NAME ARGUMENTS
+    local dir before
+    dir=$(e2e_install "$1")
+    e2e_put "$dir" ZAL.exe ZAL.upd Glimae.dll Glimae.upd
+    before=$(e2e_state "$dir")
+    run_and_press "$dir" "$2"
+    assert_state_unchanged "$dir" "$before" "the installation"
+}
+
+test_zal_exe_replaced_by_its_staged_copy() {
+    local dir
+    dir=$(e2e_install zal)
+    e2e_put "$dir" ZAL.exe ZAL.upd Glimae.dll Glimae.upd
+    run_and_press "$dir" ZAL.exe
+    assert_same_file "$dir/ZAL.exe" "$dir.orig/ZAL.upd"
+    assert_same_file "$dir/Glimae.dll" "$dir.orig/Glimae.dll"
+    assert_same_file "$dir/Glimae.upd" "$dir.orig/Glimae.upd"
+    assert_names "$dir" ZALUpdate.exe ZAL.exe Glimae.dll Glimae.upd
+}
+
+test_glimae_dll_replaced_and_zal_upd_left_alone() {
+    local dir
+    dir=$(e2e_install glimae)
+    e2e_put "$dir" ZAL.exe ZAL.upd Glimae.dll Glimae.upd
+    run_and_press "$dir" Glimae.dll
+    assert_same_file "$dir/Glimae.dll" "$dir.orig/Glimae.upd"
+    assert_same_file "$dir/ZAL.exe" "$dir.orig/ZAL.exe"
+    assert_same_file "$dir/ZAL.upd" "$dir.orig/ZAL.upd"
+    assert_names "$dir" ZALUpdate.exe ZAL.exe ZAL.upd Glimae.dll
+}
+
+test_other_case_and_foreign_directory_replace_in_the_tools_own() {
+    # The argument names another directory, with blanks, holding files of the same names; only the file
+    # name counts, in any case, and the tool works in its own directory.
+    local dir other before_other
+    dir=$(e2e_install own)
+    other="$E2E_WORK/Other Dir"
+    mkdir -p "$other"
+    e2e_put "$dir" ZAL.exe ZAL.upd
+    e2e_put "$other" ZAL.exe ZAL.upd
+    before_other=$(e2e_state "$other")
+    run_and_press "$dir" "\"$(winpath "$other")\\zal.EXE\""
+    assert_same_file "$dir/ZAL.exe" "$dir.orig/ZAL.upd"
+    assert_names "$dir" ZALUpdate.exe ZAL.exe
+    assert_state_unchanged "$other" "$before_other" "the foreign directory"
+}
+
+test_drive_c_argument_replaces_in_the_tools_own() {
+    local dir
+    dir=$(e2e_install drive-c)
+    e2e_put "$dir" ZAL.exe ZAL.upd
+    run_and_press "$dir" 'C:\Other\zal.EXE'
+    assert_same_file "$dir/ZAL.exe" "$dir.orig/ZAL.upd"
+    assert_names "$dir" ZALUpdate.exe ZAL.exe
+    assert_absent "$E2E_PREFIX/drive_c/Other"
+}
+
+test_missing_staged_file_changes_nothing() {
+    local dir before
+    dir=$(e2e_install no-staged)
+    e2e_put "$dir" ZAL.exe Glimae.dll Glimae.upd
+    before=$(e2e_state "$dir")
+    run_and_press "$dir" ZAL.exe
+    assert_state_unchanged "$dir" "$before" "the installation"
+}
+
+test_absent_target_is_created_from_the_staged_copy() {
+    local dir
+    dir=$(e2e_install absent)
+    e2e_put "$dir" ZAL.upd
+    run_and_press "$dir" ZAL.exe
+    assert_same_file "$dir/ZAL.exe" "$dir.orig/ZAL.upd"
+    assert_names "$dir" ZALUpdate.exe ZAL.exe
+}
+
+e2e_start --geometry 1280x1024x24
+e2e_test "ZAL.exe replaced by ZAL.upd" test_zal_exe_replaced_by_its_staged_copy
+e2e_test "Glimae.dll replaced by Glimae.upd, ZAL.upd left alone" test_glimae_dll_replaced_and_zal_upd_left_alone
+e2e_test "zal.EXE in a foreign directory: replaced in the tool's own" \
+    test_other_case_and_foreign_directory_replace_in_the_tools_own
+e2e_test "C:\\Other\\zal.EXE: replaced in the tool's own directory" \
+    test_drive_c_argument_replaces_in_the_tools_own
+e2e_test "no argument: nothing changes" expect_nothing_changes_with no-argument ""
+e2e_test "argument ZAL: nothing changes" expect_nothing_changes_with no-extension ZAL
+e2e_test "argument ZAL.exe.bak: nothing changes" expect_nothing_changes_with bak ZAL.exe.bak
+e2e_test "missing staged file: nothing changes" test_missing_staged_file_changes_nothing
+e2e_test "absent target: created from the staged copy" test_absent_target_is_created_from_the_staged_copy
+e2e_finish

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# The tool's two windows as the system reports them: classes, styles, owner, title bytes, geometry and
+# placement, icons, focus and the child windows; then the placement on screens smaller than the window.
+set -euo pipefail
+source "$(dirname "$0")/../lib.sh"
+
+WS_VISIBLE=0x10000000
+# CreateWindowEx adds WS_EX_WINDOWEDGE to every window with a caption, whatever was asked for; the tool
+# asks for none, so it is masked before comparing.
+WS_EX_WINDOWEDGE=0x100
+FORM_STYLE=0x06C80000 # WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS | WS_CLIPCHILDREN
+APP_STYLE=0x84CA0000  # WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX
+CS_DBLCLKS=0x8
+BS_DEFPUSHBUTTON=0x1
+WS_TABSTOP=0x00010000
+TITLE_HEX=$(cp1252_hex "Atualização do ZAL")
+BUTTON_HEX=$(cp1252_hex "Concluir Atualização")
+
+hex() { printf '0x%08x' "$(($1))"; }
+
+start_tool() {
+    e2e_tool_start "$(e2e_install tool)" ZAL.exe
+}
+
+test_main_window_class_styles_and_owner() {
+    start_tool
+    assert_eq TFormPrincipal "${R[class]}" "class"
+    assert_eq "$(hex "FORM_STYLE | WS_VISIBLE")" "$(hex "${R[style]}")" "style once shown"
+    assert_eq 0x00000080 "$(hex "${R[exstyle]} & ~WS_EX_WINDOWEDGE")" "extended style (WS_EX_TOOLWINDOW)"
+    # Nothing but the system's own WS_EX_WINDOWEDGE may come on top of what was asked for.
+    assert_match '^0x000001?80$' "$(hex "${R[exstyle]}")" "extended style as the system keeps it"
+    assert_eq "$(hex $CS_DBLCLKS)" "$(hex "${R[classstyle]}")" "class style"
+    assert_eq "$E2E_APP" "${R[owner]}" "owner"
+    assert_eq TApplication "${R[owner_class]}" "class of the owner"
+    assert_eq "$TITLE_HEX" "${R[text_hex]}" "caption bytes"
+}
+
+test_application_window_is_hidden_in_plain_sight() {
+    start_tool
+    probe_ok metrics
+    local cx=${R[cxscreen]} cy=${R[cyscreen]}
+    probe_ok window "hwnd=$E2E_APP"
+    assert_eq TApplication "${R[class]}" "class"
+    # Visible, since a window of the tool is; it carries the taskbar button.
+    assert_eq "$(hex "APP_STYLE | WS_VISIBLE")" "$(hex "${R[style]}")" "style"
+    assert_eq 0x00000000 "$(hex "${R[exstyle]} & ~WS_EX_WINDOWEDGE")" "extended style"
+    assert_eq "$((cx / 2)) $((cy / 2)) 0 0" "${R[x]} ${R[y]} ${R[w]} ${R[h]}" "x y w h"
+    assert_eq 0x0 "${R[owner]}" "owner"
+    assert_eq "$TITLE_HEX" "${R[text_hex]}" "title bytes"
+}
+
+test_client_area_487_by_90_centred_on_the_screen() {
+    start_tool
+    local style=${R[style]} exstyle=${R[exstyle]} x=${R[x]} y=${R[y]} w=${R[w]} h=${R[h]}
+    assert_eq "487 90" "${R[cw]} ${R[ch]}" "client area"
+    # The frame is the system's own for these styles: nothing else is added to the outer size.
+    probe_ok adjust "style=$style" "exstyle=$exstyle" w=487 h=90
+    assert_eq "${R[w]} ${R[h]}" "$w $h" "outer size from AdjustWindowRectEx"
+    probe_ok metrics
+    assert_eq "$(((R[cxscreen] - w) / 2)) $(((R[cyscreen] - h) / 2))" "$x $y" "position centred on the screen"
+    # Wine draws the window where it says it is.
+    e2e_xwindow "$x" "$y" "$w" "$h" >/dev/null
+}
+
+test_big_icon_is_MAINICON_on_both_windows() {
+    # Wine answers WM_GETICON from another process with 0, so the icon is read where Wine publishes it:
+    # the X window's _NET_WM_ICON, taken from the window's big icon (or, lacking one, its class icon or a
+    # stock icon). The main window's class has no icon, so MAINICON there is the WM_SETICON of ICON_BIG.
+    start_tool
+    e2e_icon_matches "$(e2e_xwindow_of "$E2E_FORM")" "$E2E_ROOT/app/MAINICON.ico"
+    e2e_icon_matches "$(e2e_xwindow_of "$E2E_APP")" "$E2E_ROOT/app/MAINICON.ico"
+}
+
+test_focus_on_the_button_shown_as_default() {
+    start_tool
+    e2e_expect_button_focused
+    assert_eq "$BUTTON_HEX" "${R[text_hex]}" "focused control's caption"
+    assert_eq "$E2E_FORM" "${R[active]}" "active window"
+}
+
+test_children_panel_and_button_in_place() {
+    start_tool
+    local cx=${R[cx]} cy=${R[cy]}
+    e2e_expect_button_focused
+    probe_ok children "hwnd=$E2E_FORM"
+    local -a children
+    mapfile -t children < <(probe_records child)
+    # The label draws on the panel and has no window of its own.
+    assert_eq 2 "${#children[@]}" "child windows"
+    e2e_record "${children[0]}"
+    local panel=${R[hwnd]}
+    assert_eq TShader "${R[class]}" "first child's class"
+    assert_eq "$E2E_FORM" "${R[parent]}" "panel's parent"
+    assert_eq "0 0 487 90" "$((R[x] - cx)) $((R[y] - cy)) ${R[w]} ${R[h]}" "panel x y w h in the client area"
+    e2e_record "${children[1]}"
+    assert_eq TButton "${R[class]}" "second child's class"
+    assert_eq "$panel" "${R[parent]}" "button's parent"
+    assert_eq "159 47 169 28" "$((R[x] - cx)) $((R[y] - cy)) ${R[w]} ${R[h]}" "button x y w h in the client area"
+    assert_eq "$BUTTON_HEX" "${R[text_hex]}" "button caption bytes"
+    assert_eq "$(hex $BS_DEFPUSHBUTTON)" "$(hex "${R[style]} & 0xF")" "button type while focused"
+    assert_eq "$(hex $WS_TABSTOP)" "$(hex "${R[style]} & WS_TABSTOP")" "button is a tab stop"
+}
+
+e2e_start --geometry 1280x1024x24
+e2e_test "main window: class, styles and owner" test_main_window_class_styles_and_owner
+e2e_test "application window: zero-sized at the screen centre" test_application_window_is_hidden_in_plain_sight
+e2e_test "client area 487 x 90, centred on the screen" test_client_area_487_by_90_centred_on_the_screen
+e2e_test "big icon MAINICON on both windows" test_big_icon_is_MAINICON_on_both_windows
+e2e_test "focus on the button, shown as default" test_focus_on_the_button_shown_as_default
+e2e_test "children: panel filling the client area, button in place" test_children_panel_and_button_in_place
+e2e_stop
+
+# A coordinate that centring would make negative becomes 0; the other one is still centred.
+placed_on_small_screen() { # EXPECTED_X EXPECTED_Y (a word "centre" computes it)
+    start_tool
+    local x=${R[x]} y=${R[y]} w=${R[w]} h=${R[h]}
+    probe_ok metrics
+    local want_x=$1 want_y=$2
+    [ "$want_x" = centre ] && want_x=$(((R[cxscreen] - w) / 2))
+    [ "$want_y" = centre ] && want_y=$(((R[cyscreen] - h) / 2))
+    assert_eq "$want_x $want_y" "$x $y" "position on a ${R[cxscreen]} x ${R[cyscreen]} screen"
+    e2e_xwindow "$x" "$y" "$w" "$h" >/dev/null
+}
+
+e2e_start --geometry 400x300x24
+e2e_test "screen narrower than the window: left edge at 0" placed_on_small_screen 0 centre
+e2e_stop
+
+e2e_start --geometry 640x100x24
+e2e_test "screen lower than the window: top edge at 0" placed_on_small_screen centre 0
+e2e_finish
