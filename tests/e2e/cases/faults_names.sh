@@ -1,0 +1,236 @@
+#!/usr/bin/env bash
+# Nothing is lost when the installed file is held by another process or read-only, or when the staged name
+# is not a file; an empty staged file is an update like any other; and the tool works in a directory whose
+# name holds a code-page-932 character with 0x5C as its second byte.
+set -euo pipefail
+source "$(dirname "$0")/../lib.sh"
+source "$(dirname "$0")/../lib_faults.sh"
+
+ERROR_ACCESS_DENIED=5
+ERROR_SHARING_VIOLATION=32
+
+# An installation with the tool, an old ZAL.exe, its staged ZAL.upd and an unrelated Glimae.dll; copies of
+# the old and new contents are kept beside it for the comparisons.
+lay_out() { # NAME -> DIR
+    local dir
+    dir=$(e2e_install "$1")
+    printf 'old ZAL of %s\r\n' "$1" >"$dir/ZAL.exe"
+    printf 'new ZAL of %s\r\n' "$1" >"$dir/ZAL.upd"
+    printf 'installed Glimae\r\n' >"$dir/Glimae.dll"
+    cp "$dir/ZAL.exe" "$E2E_WORK/$1.old"
+    cp "$dir/ZAL.upd" "$E2E_WORK/$1.new"
+    printf '%s\n' "$dir"
+}
+
+assert_nothing_lost() { # DIR NAME
+    assert_same_file "$1/ZAL.exe" "$E2E_WORK/$2.old"
+    assert_same_file "$1/ZAL.upd" "$E2E_WORK/$2.new"
+    assert_absent "$1/ZAL.exe.zalupdate-tmp"
+}
+
+assert_updated() { # DIR NAME
+    assert_same_file "$1/ZAL.exe" "$E2E_WORK/$2.new"
+    assert_absent "$1/ZAL.upd"
+    assert_absent "$1/ZAL.exe.zalupdate-tmp"
+}
+
+# The window closes three seconds after the press, with no error box, and the process exits with 0.
+assert_closes_after_the_pause() { # PROC HWND MARK
+    probe_ok waitgone "hwnd=$2" "since=$3" timeout=20000
+    assert_ge "${R[elapsed_ms]}" 3000 "window closed after the press (ms)"
+    probe_ok waitexit "proc=$1" "since=$3" timeout=20000
+    assert_eq 0 "${R[code]}" "exit code"
+}
+
+# Waits for the tool's error box and checks its caption and that the main window stays open behind it.
+# Sets FAULTS_BOX (its handle), FAULTS_BOX_TEXT and FAULTS_BOX_MS (when it was seen, after MARK).
+expect_error_box() { # PROC HWND MARK
+    probe_ok msgbox "proc=$1" timeout=20000
+    local box=${R[hwnd]} text=${R[message]}
+    assert_eq "$(cp1252 "Atualização do ZAL")" "${R[text]}" "caption of the error box"
+    probe_ok time "since=$3"
+    FAULTS_BOX_MS=${R[elapsed_ms]}
+    FAULTS_BOX=$box
+    FAULTS_BOX_TEXT=$text
+    probe_ok window "hwnd=$2"
+    assert_eq 1 "${R[visible]}" "main window visible behind the error box"
+}
+
+test_target_locked_past_the_retry_window() {
+    local dir
+    dir=$(lay_out locked)
+    faults_launch "$dir" ZAL.exe
+    local proc=$FAULTS_PROC hwnd=${R[hwnd]}
+    probe_ok lock "path=$(winpath "$dir/ZAL.exe")"
+    local lock=${R[id]}
+    faults_press "$proc" press
+    expect_error_box "$proc" "$hwnd" press
+    # It waited out the whole retry window before giving up.
+    assert_ge "$FAULTS_BOX_MS" 5000 "error box after the press (ms)"
+    e2e_log "error box $FAULTS_BOX_MS ms after the press: $FAULTS_BOX_TEXT"
+    local sharing denied
+    sharing=$(faults_system_box_text $ERROR_SHARING_VIOLATION)
+    denied=$(faults_system_box_text $ERROR_ACCESS_DENIED)
+    [ "$FAULTS_BOX_TEXT" = "$sharing" ] || [ "$FAULTS_BOX_TEXT" = "$denied" ] ||
+        e2e_fail "error box says '$FAULTS_BOX_TEXT', not the system's '$sharing' or '$denied'"
+    assert_nothing_lost "$dir" locked
+    # Once ZAL has let go, a second press completes the update.
+    faults_dismiss_box "$proc" "$FAULTS_BOX"
+    probe_ok unlock "id=$lock"
+    faults_press "$proc" again
+    assert_closes_after_the_pause "$proc" "$hwnd" again
+    assert_updated "$dir" locked
+}
+
+test_target_released_during_the_retry_window() {
+    local dir
+    dir=$(lay_out released)
+    faults_launch "$dir" ZAL.exe
+    local proc=$FAULTS_PROC hwnd=${R[hwnd]}
+    probe_ok lock "path=$(winpath "$dir/ZAL.exe")"
+    local lock=${R[id]}
+    faults_press "$proc" press
+    # Still waiting, the whole new content ready beside the held file.
+    probe_ok time after=1200 since=press
+    assert_same_file "$dir/ZAL.exe" "$E2E_WORK/released.old"
+    assert_same_file "$dir/ZAL.exe.zalupdate-tmp" "$E2E_WORK/released.new"
+    probe_ok unlock "id=$lock" after=1500 since=press
+    assert_closes_after_the_pause "$proc" "$hwnd" press
+    assert_ge "${R[elapsed_ms]}" 4500 "exit after the press (ms): released at 1500, then the pause"
+    assert_updated "$dir" released
+}
+
+test_read_only_target_is_refused_at_once() {
+    local dir
+    dir=$(lay_out readonly)
+    chmod a-w "$dir/ZAL.exe"
+    local mode
+    mode=$(stat -c %a "$dir/ZAL.exe")
+    faults_launch "$dir" ZAL.exe
+    local proc=$FAULTS_PROC hwnd=${R[hwnd]}
+    faults_press "$proc" press
+    expect_error_box "$proc" "$hwnd" press
+    # A read-only file stays read-only however long one waits, so no retry window is spent on it.
+    assert_le "$FAULTS_BOX_MS" 4000 "error box after the press (ms), shorter than the 5 s retry window"
+    e2e_log "error box $FAULTS_BOX_MS ms after the press: $FAULTS_BOX_TEXT"
+    assert_eq "$(faults_system_box_text $ERROR_ACCESS_DENIED)" "$FAULTS_BOX_TEXT" "error box text"
+    assert_nothing_lost "$dir" readonly
+    assert_eq "$mode" "$(stat -c %a "$dir/ZAL.exe")" "mode of the installed file"
+    # The user clears the bit and presses again.
+    faults_dismiss_box "$proc" "$FAULTS_BOX"
+    chmod u+w "$dir/ZAL.exe"
+    faults_press "$proc" again
+    assert_closes_after_the_pause "$proc" "$hwnd" again
+    assert_updated "$dir" readonly
+}
+
+test_staged_name_that_is_a_directory_is_skipped() {
+    local dir
+    dir=$(e2e_install staged-dir)
+    printf 'old ZAL\r\n' >"$dir/ZAL.exe"
+    mkdir "$dir/ZAL.upd"
+    printf 'inside\r\n' >"$dir/ZAL.upd/ZAL.exe"
+    faults_manifest "$dir" >"$E2E_WORK/staged-dir.before"
+    faults_launch "$dir" ZAL.exe
+    local proc=$FAULTS_PROC hwnd=${R[hwnd]}
+    faults_press "$proc" press
+    assert_closes_after_the_pause "$proc" "$hwnd" press
+    faults_manifest "$dir" >"$E2E_WORK/staged-dir.after"
+    assert_manifest_unchanged "$E2E_WORK/staged-dir.before" "$E2E_WORK/staged-dir.after" "the installation"
+}
+
+test_empty_staged_file_is_applied() {
+    local dir
+    dir=$(lay_out empty)
+    : >"$dir/ZAL.upd"
+    : >"$E2E_WORK/empty.new"
+    faults_launch "$dir" ZAL.exe
+    local proc=$FAULTS_PROC hwnd=${R[hwnd]}
+    faults_press "$proc" press
+    assert_closes_after_the_pause "$proc" "$hwnd" press
+    assert_updated "$dir" empty
+    assert_eq 0 "$(stat -c %s "$dir/ZAL.exe")" "size of the installed file"
+}
+
+e2e_start
+e2e_test "target locked past the retry window: error box, nothing lost" \
+    test_target_locked_past_the_retry_window
+e2e_test "target released during the retry window is replaced" test_target_released_during_the_retry_window
+e2e_test "read-only target is refused at once, nothing lost" test_read_only_target_is_refused_at_once
+e2e_test "staged name that is a directory is skipped" test_staged_name_that_is_a_directory_is_skipped
+e2e_test "empty staged file is applied" test_empty_staged_file_is_applied
+e2e_stop
+
+# ----- a directory name in code page 932 ----------------------------------------------------------------
+
+# "表" is 0x95 0x5C in code page 932: its second byte is a backslash. Wine keeps the Linux name in UTF-8.
+HYO=表
+
+cp932() { # UTF8_TEXT -> its code-page-932 bytes
+    printf '%s' "$1" | iconv -f UTF-8 -t CP932
+}
+
+# DIR/ZAL表/ holds the tool; DIR holds a ZAL.exe and ZAL.upd of its own that must stay as they are.
+lay_out_cp932() { # NAME -> TOOL_DIR
+    local top=$E2E_WORK/$1 dir
+    dir=$top/ZAL$HYO
+    mkdir -p "$dir"
+    cp "$(e2e_tool_exe)" "$dir/ZALUpdate.exe"
+    printf 'old ZAL\r\n' >"$dir/ZAL.exe"
+    printf 'new ZAL\r\n' >"$dir/ZAL.upd"
+    printf 'parent ZAL\r\n' >"$top/ZAL.exe"
+    printf 'parent update\r\n' >"$top/ZAL.upd"
+    printf '%s\n' "$dir"
+}
+
+# Runs the tool of DIR with ARGUMENT (UTF-8 here, code page 932 on the command line) and presses the button.
+run_cp932() { # DIR ARGUMENT
+    local exe
+    exe=$(cp932 "$(winpath "$1/ZALUpdate.exe")")
+    probe_ok launch "cmdline=\"$exe\" $(cp932 "$2")" "cwd=$(winpath "$E2E_WORK")"
+    faults_await_window "${R[proc]}"
+    local proc=$FAULTS_PROC hwnd=${R[hwnd]}
+    faults_press "$proc" press
+    assert_closes_after_the_pause "$proc" "$hwnd" press
+}
+
+test_tool_works_in_a_directory_with_a_0x5c_trail_byte() {
+    local dir
+    dir=$(lay_out_cp932 plain)
+    assert_eq 5a414c955c "$(cp932 "ZAL$HYO" | od -An -tx1 | tr -d ' \n')" "code-page-932 bytes of the name"
+    mkdir -p "$E2E_WORK/manifests"
+    outside() { faults_manifest "$E2E_WORK" "./plain/ZAL$HYO" ./manifests ./probe.log ./probe.stderr; }
+    outside >"$E2E_WORK/manifests/plain.before"
+    run_cp932 "$dir" ZAL.exe
+    assert_file_text "$dir/ZAL.exe" "$(printf 'new ZAL\r')"
+    assert_absent "$dir/ZAL.upd"
+    assert_absent "$dir/ZAL.exe.zalupdate-tmp"
+    outside >"$E2E_WORK/manifests/plain.after"
+    assert_manifest_unchanged "$E2E_WORK/manifests/plain.before" "$E2E_WORK/manifests/plain.after" \
+        "everything outside ZAL$HYO"
+    assert_eq "ZAL.exe ZALUpdate.exe" "$(ls "$dir" | tr '\n' ' ' | sed 's/ $//')" "files in ZAL$HYO"
+}
+
+test_0x5c_trail_byte_in_the_argument_is_no_separator() {
+    # "表ZAL.exe" is one name in code page 932; read byte by byte, it would end in "\ZAL.exe".
+    local dir top
+    dir=$(lay_out_cp932 argument)
+    top=$(dirname "$dir")
+    faults_manifest "$top" >"$E2E_WORK/argument.before"
+    run_cp932 "$dir" "$HYO"ZAL.exe
+    faults_manifest "$top" >"$E2E_WORK/argument.after"
+    assert_manifest_unchanged "$E2E_WORK/argument.before" "$E2E_WORK/argument.after" "the installation"
+    # With a real backslash after the character, the file-name part is ZAL.exe.
+    run_cp932 "$dir" "$(winpath "$dir")\\zal.EXE"
+    assert_file_text "$dir/ZAL.exe" "$(printf 'new ZAL\r')"
+    assert_absent "$dir/ZAL.upd"
+    assert_file_text "$top/ZAL.exe" "$(printf 'parent ZAL\r')"
+    assert_file_text "$top/ZAL.upd" "$(printf 'parent update\r')"
+}
+
+e2e_start --locale ja_JP.UTF-8
+e2e_test "tool works in a directory with a 0x5C trail byte" \
+    test_tool_works_in_a_directory_with_a_0x5c_trail_byte
+e2e_test "0x5C trail byte in the argument is no separator" \
+    test_0x5c_trail_byte_in_the_argument_is_no_separator
+e2e_finish

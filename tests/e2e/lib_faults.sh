@@ -1,0 +1,119 @@
+# shellcheck shell=bash
+# Helpers of the fault cases (tests/e2e/cases/faults*.sh), sourced after lib.sh. ZAL_FAULTS_LONG=1 makes
+# the fault cases longer: more kill trials over a bigger staged file.
+
+FAULTS_LONG=${ZAL_FAULTS_LONG:-0}
+FAULTS_DATA=$E2E_HOME/faults-data
+
+# faults_pattern BYTES LABEL: prints the path of a file of BYTES bytes, the same on every machine and run,
+# made once and kept under build/. Every 64 KiB block starts with LABEL and its own number, so a block
+# that lands in the wrong place, or comes from the other file, shows in a byte-for-byte comparison.
+faults_pattern() {
+    local bytes=$1 label=$2 file
+    file=$FAULTS_DATA/$label-$bytes.bin
+    mkdir -p "$FAULTS_DATA"
+    if [ "$(stat -c %s "$file" 2>/dev/null)" != "$bytes" ]; then
+        python3 - "$file.$$" "$bytes" "$label" <<'EOF'
+import hashlib, sys
+path, size, label = sys.argv[1], int(sys.argv[2]), sys.argv[3].encode()
+block = b"".join(hashlib.sha256(label + b"/%d" % i).digest() for i in range(2048))
+with open(path, "wb") as out:
+    written, number = 0, 0
+    while written < size:
+        chunk = (b"%s %012d\n" % (label, number) + block)[: min(len(block), size - written)]
+        out.write(chunk)
+        written += len(chunk)
+        number += 1
+EOF
+        mv "$file.$$" "$file"
+    fi
+    printf '%s\n' "$file"
+}
+
+# faults_manifest ROOT [PRUNED_DIR...]: one line per entry under ROOT (directories included, PRUNED_DIRs
+# and what they hold left out): relative path, type, size, modification and change times in nanoseconds,
+# inode, mode and, for files, SHA-256. Two equal manifests mean nothing was created, removed, renamed,
+# written, re-stamped or had its attributes changed.
+faults_manifest() {
+    local root=$1 pruned
+    shift
+    local -a prune=()
+    for pruned in "$@"; do
+        prune+=(-path "$pruned" -prune -o)
+    done
+    (
+        cd "$root"
+        find . -mindepth 1 "${prune[@]}" -printf '%p %y %s %T@ %C@ %i %m\n' | LC_ALL=C sort |
+            while read -r path type rest; do
+                local hash=-
+                [ "$type" = f ] && hash=$(sha256sum <"$path" | cut -c1-64)
+                printf '%s %s %s %s\n' "$path" "$type" "$rest" "$hash"
+            done
+    )
+}
+
+# assert_manifest_unchanged BEFORE_FILE AFTER_FILE WHAT
+assert_manifest_unchanged() {
+    if ! diff -u "$1" "$2" >"$2.diff"; then
+        sed 's/^/      /' "$2.diff" >&2
+        e2e_fail "$3 changed"
+    fi
+}
+
+# faults_box_text TEXT: what the tool's error box shows for an error message: a full stop is added when the
+# message ends in a character that sorts after it.
+faults_box_text() {
+    local text=$1
+    if [ -n "$text" ] && [ "$(printf '%s' "${text: -1}" | od -An -tu1 | tr -d ' ')" -gt 46 ]; then
+        text+=.
+    fi
+    printf '%s' "$text"
+}
+
+# faults_system_box_text CODE: the error box text for a system error code, from the system's own text as
+# the probe gets it from FormatMessageA in the same Wine session.
+faults_system_box_text() {
+    probe_ok errtext "code=$1"
+    faults_box_text "${R[text]}"
+}
+
+# faults_launch DIR ARGUMENTS [key=value...]: e2e_launch_tool, then waits for the tool's window and for
+# the focus on its button; leaves the window report in R, the probe's process number in FAULTS_PROC and
+# the button in FAULTS_BUTTON.
+faults_launch() {
+    e2e_launch_tool "$@"
+    faults_await_window "${R[proc]}"
+}
+
+# faults_await_window PROC: as faults_launch, for a process already launched.
+faults_await_window() {
+    FAULTS_PROC=$1
+    e2e_wait_for 30 "the focus on the tool's button" _faults_button_has_focus "$1"
+    FAULTS_BUTTON=${R[hwnd]}
+    probe_ok waitwin "proc=$1" class=TFormPrincipal visible=1
+}
+
+_faults_button_has_focus() {
+    probe_ok focus "proc=$1" && [ "${R[class]}" = TButton ]
+}
+
+# faults_press PROC MARK [BUTTON]: Enter to the focused control of the tool (its button), as the keyboard
+# queues it; MARK is taken on the probe's clock just before. With several tools open, only the active one
+# has the focus; BUTTON names the button of another.
+faults_press() {
+    probe_ok postkey "proc=$1" vk=VK_RETURN "mark=$2" ${3:+"hwnd=$3"}
+    assert_eq TButton "${R[class]}" "control that took Enter"
+}
+
+# faults_dismiss_box PROC BOX: OK on the tool's error box; the focus goes back to the button, where the
+# user's next Enter has to land.
+faults_dismiss_box() {
+    probe_ok dlgpress "hwnd=$2" id=IDOK
+    probe_ok waitgone "hwnd=$2" timeout=10000
+    e2e_wait_for 10 "the focus back on the button after the error box" _faults_button_has_focus "$1"
+}
+
+# faults_skip NAME REASON: a test that cannot run here says so; it neither passes nor fails.
+faults_skip() {
+    printf '  SKIPPED %-57s %s\n' "$1" "$2"
+}
