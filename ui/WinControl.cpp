@@ -137,6 +137,11 @@ void TWinControl::CreateHandle() {
     TCreateParams params;
     CreateParams(params);
     HWND parent = Parent() ? Parent()->Handle() : params.WndParent;
+    // Making the parent's window makes its children's, this one's included; a second would be left behind,
+    // still bound to this object after it is gone.
+    if (FHandle) {
+        return;
+    }
     if ((params.Style & WS_CHILD) && !parent) {
         throw std::logic_error("a child control needs a parent before it has a window");
     }

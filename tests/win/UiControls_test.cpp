@@ -464,6 +464,30 @@ TEST(UiControl, FromHandleKnowsOnlyWindowsOfThisLayer) {
     EXPECT_EQ(TWinControl::FromHandle(nullptr), nullptr);
 }
 
+BOOL CALLBACK CollectDescendant(HWND window, LPARAM data) {
+    reinterpret_cast<std::vector<HWND>*>(data)->push_back(window);
+    return TRUE;
+}
+
+// Asking a child for its window before its parent had one made the child's window twice (the parent's too,
+// when the parent was itself a child): the first copies stayed behind, bound to their objects, and once the
+// objects were freed, destroying the form ran the window procedure on freed memory.
+TEST(UiControl, RegressionChildWindowMadeBeforeItsParentsWasMadeTwice) {
+    TForm form(nullptr);
+    auto* panel = new TPanel(&form);
+    panel->SetParent(&form);
+    auto* button = new TButton(&form);
+    button->SetParent(panel);
+
+    HWND made = button->Handle();
+
+    EXPECT_EQ(::GetParent(made), panel->Handle());
+    EXPECT_EQ(::GetParent(panel->Handle()), form.Handle());
+    std::vector<HWND> descendants;
+    ::EnumChildWindows(form.Handle(), CollectDescendant, reinterpret_cast<LPARAM>(&descendants));
+    EXPECT_EQ(descendants, (std::vector<HWND>{panel->Handle(), made}));
+}
+
 TEST(UiControl, ClientAlignedChildFillsTheClientAreaAfterEveryResize) {
     Tree tree;
     tree.Form->Handle();
