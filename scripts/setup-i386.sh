@@ -19,6 +19,7 @@ for p in wine32:i386 qemu-user; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
     echo "setup-i386: installing ${missing[*]}"
+    "${sudo_cmd[@]}" apt-get update -qq
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" \
         >/dev/null
 fi
@@ -38,4 +39,9 @@ if [ ! -e "$binfmt/qemu-i386" ]; then
         echo "SKIPPED: the kernel refused to register qemu-i386 with binfmt_misc"
         exit 3
     fi
+fi
+# A registration switched off (echo 0 > the entry) would leave 32-bit programs failing with "Exec format
+# error" rather than skipped.
+if [ "$(head -n 1 "$binfmt/qemu-i386")" != enabled ]; then
+    echo 1 | "${sudo_cmd[@]}" tee "$binfmt/qemu-i386" >/dev/null
 fi

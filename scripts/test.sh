@@ -37,6 +37,6 @@ stage format check_format
 stage host preset host
 stage win64 preset win64
 stage e2e bash tests/e2e/run.sh build/win64
-stage win32 preset win32
+stage win32 bash tests/i386/run.sh build/win32 build/win64
 stage fuzz preset fuzz
 echo "all suites passed"

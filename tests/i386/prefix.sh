@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Usage: prefix.sh PREFIX_DIR
+# Makes, once, the WoW64 prefix of the 32-bit stage: the project's prefix settings (scripts/wine-prefix.sh),
+# made by wine64 after qemu-i386 is registered, so that 64-bit and 32-bit programs both run in it; and no
+# debugger started on a crash, which would take minutes under emulation before the test could fail.
+# Prints the prefix's absolute path.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/../.." && pwd)
+prefix=$(realpath -m "$1")
+"$root/scripts/wine-prefix.sh" "$prefix" /usr/lib/wine/wine64 >&2
+(
+    flock 9
+    [ -f "$prefix/.zal-i386-ready" ] && exit 0
+    export WINEPREFIX=$prefix WINEDEBUG=-all
+    run() { if [ -n "${DISPLAY:-}" ]; then "$@"; else xvfb-run -a "$@"; fi; }
+    run /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\DllOverrides' /v winedbg.exe /t REG_SZ /d '' /f \
+        >/dev/null 2>&1
+    /usr/lib/wine/wineserver -w
+    touch "$prefix/.zal-i386-ready"
+) 9>"$prefix.i386.lock"
+printf '%s\n' "$prefix"
