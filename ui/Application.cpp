@@ -1,5 +1,7 @@
 #include "ui/Application.h"
 
+#include "ui/WindowBinding.h"
+
 #include "ui/Error.h"
 #include "ui/Graphics.h"
 
@@ -113,26 +115,8 @@ void TApplication::CreateHandle() {
 }
 
 LRESULT CALLBACK TApplication::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* application = reinterpret_cast<TApplication*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (!application && message == WM_NCCREATE) {
-        application = static_cast<TApplication*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-        ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(application));
-        application->FHandle = window;
-    }
-    if (!application) {
-        return ::DefWindowProcA(window, message, wParam, lParam);
-    }
-    LRESULT result = 0;
-    try {
-        result = application->WndProc(message, wParam, lParam);
-    } catch (...) {
-        zal::HandleException(std::current_exception());
-    }
-    if (message == WM_NCDESTROY) {
-        ::SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-        application->FHandle = nullptr;
-    }
-    return result;
+    return DispatchToObject(window, message, wParam, lParam, &TApplication::FHandle, &TApplication::WndProc,
+                            [](HWND) { return &::DefWindowProcA; });
 }
 
 LRESULT TApplication::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -2,6 +2,7 @@
 
 #include "ui/Application.h"
 #include "ui/Error.h"
+#include "ui/WindowBinding.h"
 
 #include <algorithm>
 #include <map>
@@ -161,27 +162,8 @@ void TWinControl::CreateHandle() {
 }
 
 LRESULT CALLBACK TWinControl::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* control = reinterpret_cast<TWinControl*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (!control && message == WM_NCCREATE) {
-        control = static_cast<TWinControl*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-        ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(control));
-        control->FHandle = window;
-    }
-    if (!control) {
-        return ::CallWindowProcA(BaseProcedure(window), window, message, wParam, lParam);
-    }
-    LRESULT result = 0;
-    try {
-        result = control->WndProc(message, wParam, lParam);
-    } catch (...) {
-        // Nothing may unwind through the system's frames; the error box reports it and the loop goes on.
-        HandleException(std::current_exception());
-    }
-    if (message == WM_NCDESTROY) {
-        ::SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-        control->FHandle = nullptr;
-    }
-    return result;
+    return DispatchToObject(window, message, wParam, lParam, &TWinControl::FHandle, &TWinControl::WndProc,
+                            BaseProcedure);
 }
 
 LRESULT TWinControl::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
