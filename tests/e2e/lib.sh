@@ -97,6 +97,21 @@ cp1252_hex() { # UTF8_TEXT -> lower-case hex of its Windows-1252 bytes, as the p
     printf '%s' "$1" | iconv -f UTF-8 -t CP1252 | od -An -v -tx1 | tr -d ' \n'
 }
 
+hex() { printf '0x%08x' "$(($1))"; } # NUMBER -> 0x followed by 8 hex digits, as the probe reports styles
+
+# The tool's windows as every suite expects them.
+WS_VISIBLE=0x10000000
+# CreateWindowEx adds WS_EX_WINDOWEDGE to every window with a caption, whatever was asked for; the tool
+# asks for none, so it is masked before comparing.
+WS_EX_WINDOWEDGE=0x100
+WS_TABSTOP=0x00010000
+FORM_STYLE=0x06C80000 # WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS | WS_CLIPCHILDREN
+APP_STYLE=0x84CA0000  # WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX
+CS_DBLCLKS=0x8
+BS_DEFPUSHBUTTON=0x1
+TITLE_HEX=$(cp1252_hex "Atualização do ZAL")
+BUTTON_HEX=$(cp1252_hex "Concluir Atualização")
+
 _e2e_pct() {
     if [[ $1 =~ ^[A-Za-z0-9._/:,+=@-]*$ ]]; then
         printf '%s' "$1"

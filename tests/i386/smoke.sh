@@ -23,18 +23,8 @@ e2e_prefix() {
 
 START_MS=240000 # the first window of a 32-bit program shows after about a minute of emulation
 SLOW_MS=60000
-WS_VISIBLE=0x10000000
-WS_EX_WINDOWEDGE=0x100 # added by the system to every captioned window
-FORM_STYLE=0x06C80000
-APP_STYLE=0x84CA0000
-CS_DBLCLKS=0x8
-BS_DEFPUSHBUTTON=0x1
 ERROR_ACCESS_DENIED=5
 ERROR_SHARING_VIOLATION=32
-TITLE_HEX=$(cp1252_hex "Atualização do ZAL")
-BUTTON_HEX=$(cp1252_hex "Concluir Atualização")
-
-hex() { printf '0x%08x' "$(($1))"; }
 
 # pe_machine FILE: the machine field of a PE image's header, as 0x014c (i386) or 0x8664 (x86-64).
 pe_machine() {

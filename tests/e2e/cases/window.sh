@@ -4,20 +4,6 @@
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
 
-WS_VISIBLE=0x10000000
-# CreateWindowEx adds WS_EX_WINDOWEDGE to every window with a caption, whatever was asked for; the tool
-# asks for none, so it is masked before comparing.
-WS_EX_WINDOWEDGE=0x100
-FORM_STYLE=0x06C80000 # WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS | WS_CLIPCHILDREN
-APP_STYLE=0x84CA0000  # WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX
-CS_DBLCLKS=0x8
-BS_DEFPUSHBUTTON=0x1
-WS_TABSTOP=0x00010000
-TITLE_HEX=$(cp1252_hex "Atualização do ZAL")
-BUTTON_HEX=$(cp1252_hex "Concluir Atualização")
-
-hex() { printf '0x%08x' "$(($1))"; }
-
 start_tool() {
     e2e_tool_start "$(e2e_install tool)" ZAL.exe
 }
