@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ git
     libgtest-dev googletest
-    clang libclang-rt-14-dev clang-format
+    clang libclang-rt-14-dev clang-format llvm-14
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
     wine64 xvfb xauth xdotool x11-utils imagemagick
     locales fonts-dejavu-core fonts-liberation

@@ -1,0 +1,206 @@
+// bench_replace DIRECTORY SIZE_MB RUNS
+// The tool's update completion on one staged file of SIZE_MB, timed inside this process, against a plain
+// CopyFileA of the same file, and against the system calls that the completion makes, one step added at a
+// time, so that a difference can be put down to the step that causes it. Each run starts from the same
+// state: the source freshly copied from a master file and flushed, so it sits clean in the page cache, and
+// an old 4 KB file where the destination goes. What a run writes is flushed after its clock stops, so no
+// run pays for the write-back of the one before. Variants take turns. One line per run:
+//   run VARIANT INDEX MS
+#include "app/UpdateCompletion.h"
+#include "bench/BenchSupport.h"
+#include "ui/Handles.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace zal;
+using zal::bench::Stopwatch;
+
+[[noreturn]] void Fail(const std::string& what) {
+    std::fprintf(stderr, "bench_replace: %s (error %lu)\n", what.c_str(), ::GetLastError());
+    std::exit(1);
+}
+
+void Flush(const std::string& path) {
+    UniqueFile file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file || !::FlushFileBuffers(file.Get())) {
+        Fail("cannot flush " + path);
+    }
+}
+
+void WriteSmallFile(const std::string& path) {
+    UniqueFile file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string old(4096, 'o');
+    DWORD written = 0;
+    if (!file || !::WriteFile(file.Get(), old.data(), static_cast<DWORD>(old.size()), &written, nullptr) ||
+        !::FlushFileBuffers(file.Get())) {
+        Fail("cannot write " + path);
+    }
+}
+
+void MakeMaster(const std::string& path, unsigned sizeMb) {
+    UniqueFile file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        Fail("cannot create " + path);
+    }
+    // Content that no file system can store as holes or compress away.
+    std::vector<unsigned> block(1 << 18);
+    unsigned state = 0x2545F491u;
+    for (unsigned mb = 0; mb < sizeMb; ++mb) {
+        for (unsigned& word : block) {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            word = state;
+        }
+        DWORD written = 0;
+        if (!::WriteFile(file.Get(), block.data(), static_cast<DWORD>(block.size() * sizeof(unsigned)),
+                         &written, nullptr)) {
+            Fail("cannot write " + path);
+        }
+    }
+    ::FlushFileBuffers(file.Get());
+}
+
+unsigned long long FileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+        return 0;
+    }
+    return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+void RemoveIfThere(const std::string& path) {
+    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileA(path.c_str());
+}
+
+// The tool in a directory of the benchmark's own: argument 1 names ZAL.exe, and the pause does nothing.
+class BenchHost final : public IUpdateHost {
+public:
+    explicit BenchHost(std::string directory) : FDirectory(std::move(directory)) {}
+    std::string Argument1() override { return "ZAL.exe"; }
+    std::string OwnExePath() override { return FDirectory + "ZALUpdate.exe"; }
+    const MultiByteSettings& MultiByte() override { return FSettings; }
+    void Pause(unsigned long) override {}
+    void RequestClose() override { ++CloseRequests; }
+    int CloseRequests = 0;
+
+private:
+    std::string FDirectory;
+    MultiByteSettings FSettings;
+};
+
+struct Variant {
+    const char* Name;
+    std::function<void(const std::string& source, const std::string& target)> Timed;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: bench_replace DIRECTORY SIZE_MB RUNS\n");
+        return 2;
+    }
+    std::string directory = argv[1];
+    if (directory.back() != '\\') {
+        directory += '\\';
+    }
+    const unsigned sizeMb = static_cast<unsigned>(std::atoi(argv[2]));
+    const int runs = std::atoi(argv[3]);
+    const unsigned long long size = static_cast<unsigned long long>(sizeMb) << 20;
+
+    const std::string master = directory + "master.bin";
+    const std::string staged = directory + "ZAL.upd";
+    const std::string installed = directory + "ZAL.exe";
+    const std::string temporary = directory + "copy.tmp";
+    MakeMaster(master, sizeMb);
+    // The tool's own file only has to exist for its path to be taken as real.
+    WriteSmallFile(directory + "ZALUpdate.exe");
+
+    BenchHost host(directory);
+    RetryPolicy retry;
+    retry.Wait = [](unsigned long) { Fail("the completion waited, so something held a file"); };
+
+    const std::vector<Variant> variants = {
+        {"tool", [&](const std::string&, const std::string&) { CompleteUpdate(host, retry); }},
+        {"copyfile",
+         [](const std::string& source, const std::string& target) {
+             if (!::CopyFileA(source.c_str(), target.c_str(), FALSE))
+                 Fail("CopyFileA");
+         }},
+        {"copyfile+flush",
+         [](const std::string& source, const std::string& target) {
+             if (!::CopyFileA(source.c_str(), target.c_str(), FALSE))
+                 Fail("CopyFileA");
+             Flush(target);
+         }},
+        {"copyfile+delete",
+         [](const std::string& source, const std::string& target) {
+             if (!::CopyFileA(source.c_str(), target.c_str(), FALSE) || !::DeleteFileA(source.c_str()))
+                 Fail("copy and delete");
+         }},
+        // The system calls of the completion without its checks: copy to a temporary, flush, move, delete.
+        {"copyfile+flush+move+delete",
+         [&](const std::string& source, const std::string& target) {
+             if (!::CopyFileA(source.c_str(), temporary.c_str(), FALSE))
+                 Fail("CopyFileA");
+             Flush(temporary);
+             if (!::MoveFileExA(temporary.c_str(), target.c_str(),
+                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
+                 !::DeleteFileA(source.c_str()))
+                 Fail("move and delete");
+         }},
+        // Another way to the same guarantee, for comparison only: flush the staged file and move it into
+        // place, with no copy and nothing to delete.
+        {"flush+rename",
+         [](const std::string& source, const std::string& target) {
+             Flush(source);
+             if (!::MoveFileExA(source.c_str(), target.c_str(),
+                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                 Fail("MoveFileExA");
+         }},
+    };
+
+    for (int run = 0; run < runs; ++run) {
+        for (std::size_t k = 0; k < variants.size(); ++k) {
+            const Variant& variant = variants[(k + static_cast<std::size_t>(run)) % variants.size()];
+            if (!::CopyFileA(master.c_str(), staged.c_str(), FALSE)) {
+                Fail("cannot stage");
+            }
+            Flush(staged);
+            WriteSmallFile(installed);
+
+            Stopwatch clock;
+            variant.Timed(staged, installed);
+            const double ms = clock.Milliseconds();
+
+            if (FileSize(installed) != size) {
+                Fail(std::string(variant.Name) + " left the installed file at the wrong size");
+            }
+            Flush(installed);
+            RemoveIfThere(installed);
+            RemoveIfThere(staged);
+            std::printf("run %s %d %.1f\n", variant.Name, run, ms);
+            std::fflush(stdout);
+        }
+    }
+    if (host.CloseRequests != runs) {
+        Fail("the completion did not finish every run");
+    }
+    RemoveIfThere(master);
+    RemoveIfThere(directory + "ZALUpdate.exe");
+    return 0;
+}
