@@ -221,7 +221,7 @@ e2e_wait_for() {
 # resolution has a prefix of its own, since the value is read by the whole Wine session. Wine's relay trace,
 # which only a process started with WINEDEBUG=+relay writes, is narrowed to the calls the cases look for.
 # A prefix is remade only while no session uses it.
-E2E_PREFIX_VERSION=3
+E2E_PREFIX_VERSION=4
 E2E_RELAY_INCLUDE='user32.PostQuitMessage'
 e2e_prefix() {
     local dpi=$1 shared=$E2E_ROOT/build/wine64 prefix=$E2E_HOME/prefix-$1
