@@ -32,11 +32,12 @@ lay_out() { # -> DIR
 
 # Watches DIR from the Linux side and prints, in milliseconds after the Unix time PRESS_NS, when the
 # temporary file appeared and reached its full size, when the installed file was replaced and when the
-# staged copy went.
-watch_phases() { # DIR PRESS_NS_FILE SECONDS
-    python3 - "$1" "$2" "$3" "$STAGED_BYTES" "$TMP_NAME" <<'EOF'
+# staged copy went; -1 for a phase it did not see. It creates READY once it has read the installed file,
+# so that the press never comes before the watch starts, and stops when the staged copy is gone.
+watch_phases() { # DIR PRESS_NS_FILE SECONDS READY
+    python3 - "$1" "$2" "$3" "$STAGED_BYTES" "$TMP_NAME" "$4" <<'EOF'
 import os, sys, time
-folder, press_file, tmp_name = sys.argv[1], sys.argv[2], sys.argv[5]
+folder, press_file, tmp_name, ready = sys.argv[1], sys.argv[2], sys.argv[5], sys.argv[6]
 seconds, full = float(sys.argv[3]), int(sys.argv[4])
 def stat(name):
     try:
@@ -44,9 +45,10 @@ def stat(name):
     except FileNotFoundError:
         return None
 installed = stat("ZAL.exe").st_ino
+open(ready, "w").close()
 seen = {}
 deadline = time.time() + seconds
-while time.time() < deadline and len(seen) < 4:
+while time.time() < deadline and "delete" not in seen:
     now = time.time_ns()
     tmp, target, staged = stat(tmp_name), stat("ZAL.exe"), stat("ZAL.upd")
     if tmp and "copy" not in seen:
@@ -65,8 +67,10 @@ for phase in ("copy", "flush", "move", "delete"):
 EOF
 }
 
-# An uninterrupted run completes the update and exits with 0. Then the phases are measured over a few more
-# runs, each ended once its update is complete, and the median of each is printed as "PHASE MS".
+# An uninterrupted run completes the update and exits with 0. Then the phases are measured over three more
+# runs, each ended once its update is complete, and the median of each is printed as "PHASE MS". The whole
+# replacement takes a few tens of milliseconds, so a watcher kept off the processor by the load of the
+# machine can miss a phase; such a run is measured again, a few times at most.
 measure_phases() {
     local dir
     dir=$(lay_out)
@@ -77,23 +81,29 @@ measure_phases() {
     assert_same_file "$dir/ZAL.exe" "$NEW"
     assert_absent "$dir/ZAL.upd"
     assert_absent "$dir/$TMP_NAME"
-    local run
-    for run in 1 2 3; do
+    local measured=0 attempt phases
+    for ((attempt = 1; attempt <= 8 && measured < 3; attempt++)); do
         dir=$(lay_out)
         faults_launch "$dir" ZAL.exe
-        watch_phases "$dir" "$E2E_WORK/press.ns" 60 >"$E2E_WORK/phases.$run" &
+        phases=$E2E_WORK/phases.attempt
+        rm -f "$E2E_WORK/watching"
+        watch_phases "$dir" "$E2E_WORK/press.ns" 60 "$E2E_WORK/watching" >"$phases" &
         local watcher=$!
-        sleep 0.2
+        e2e_wait_for 30 "the phase watcher" test -e "$E2E_WORK/watching"
         date +%s%N >"$E2E_WORK/press.ns"
         faults_press "$FAULTS_PROC" press
         wait "$watcher"
         probe_ok kill "proc=$FAULTS_PROC"
         assert_same_file "$dir/ZAL.exe" "$NEW"
-        local phase ms
-        while read -r phase ms; do
-            [ "${ms%.*}" -ge 0 ] || e2e_fail "the $phase phase was not seen"
-        done <"$E2E_WORK/phases.$run"
+        assert_absent "$dir/ZAL.upd"
+        if grep -q ' -1$' "$phases"; then
+            e2e_log "measuring run $attempt missed a phase:" $(grep ' -1$' "$phases" | cut -d' ' -f1) >&2
+        else
+            measured=$((measured + 1))
+            mv "$phases" "$E2E_WORK/phases.$measured"
+        fi
     done
+    [ "$measured" = 3 ] || e2e_fail "the phases were seen whole in only $measured of $((attempt - 1)) runs"
     cat "$E2E_WORK"/phases.? | sort -k1,1 -k2,2n | awk '
         { ms[$1, ++n[$1]] = $2 }
         END {
