@@ -559,6 +559,25 @@ _e2e_button_focused() {
     probe_ok focus && [ "${R[class]}" = TButton ] && [ "${R[defpush]}" = 1 ]
 }
 
+# e2e_expect_children FORM CX CY: the form's two child windows, the label having none of its own: the panel
+# filling the client area whose screen origin is (CX, CY), and on it the button at (159, 47), 169 x 28, with
+# its caption. Leaves the button's record in R.
+e2e_expect_children() {
+    local form=$1 cx=$2 cy=$3
+    probe_ok children "hwnd=$form"
+    local -a children
+    mapfile -t children < <(probe_records child)
+    assert_eq 2 "${#children[@]}" "child windows"
+    e2e_record "${children[0]}"
+    local panel=${R[hwnd]}
+    assert_eq "TShader $form" "${R[class]} ${R[parent]}" "first child's class and parent"
+    assert_eq "0 0 487 90" "$((R[x] - cx)) $((R[y] - cy)) ${R[w]} ${R[h]}" "panel x y w h in the client area"
+    e2e_record "${children[1]}"
+    assert_eq "TButton $panel" "${R[class]} ${R[parent]}" "second child's class and parent"
+    assert_eq "159 47 169 28" "$((R[x] - cx)) $((R[y] - cy)) ${R[w]} ${R[h]}" "button x y w h in the client area"
+    assert_eq "$BUTTON_HEX" "${R[text_hex]}" "button caption bytes"
+}
+
 # ----- native helpers -----------------------------------------------------------------------------------
 
 # e2e_native_tool: builds, once and whenever its sources change, the native picture checker

@@ -69,18 +69,7 @@ check_windows() {
         "application window x y w h"
     assert_eq "$TITLE_HEX" "${R[text_hex]}" "title bytes"
 
-    probe_ok children "hwnd=$FORM"
-    local -a children
-    mapfile -t children < <(probe_records child)
-    assert_eq 2 "${#children[@]}" "child windows"
-    e2e_record "${children[0]}"
-    local panel=${R[hwnd]}
-    assert_eq TShader "${R[class]}" "first child's class"
-    assert_eq "0 0 487 90" "$((R[x] - cx)) $((R[y] - cy)) ${R[w]} ${R[h]}" "panel x y w h"
-    e2e_record "${children[1]}"
-    assert_eq "TButton $panel" "${R[class]} ${R[parent]}" "second child's class and parent"
-    assert_eq "159 47 169 28" "$((R[x] - cx)) $((R[y] - cy)) ${R[w]} ${R[h]}" "button x y w h"
-    assert_eq "$BUTTON_HEX" "${R[text_hex]}" "button caption bytes"
+    e2e_expect_children "$FORM" "$cx" "$cy"
     # The system moves the focus first; the button takes the default look in its own WM_SETFOCUS, which under
     # emulation can come a while later.
     e2e_wait_for 30 "the focus on the button, shown as default" focus_on_default_button
