@@ -88,10 +88,10 @@ bool IsSingleByteLanguage(unsigned language) {
     return std::find(std::begin(languages), std::end(languages), language) != std::end(languages);
 }
 
-void AddLeadByteRanges(const LocaleFacts& facts, MultiByteSettings& mb) {
-    for (std::size_t k = 0; k + 1 < facts.LeadByteRanges.size(); k += 2) {
-        const unsigned first = facts.LeadByteRanges[k];
-        const unsigned last = facts.LeadByteRanges[k + 1];
+void AddLeadByteRanges(const std::array<unsigned char, 12>& ranges, MultiByteSettings& mb) {
+    for (std::size_t k = 0; k + 1 < ranges.size(); k += 2) {
+        const unsigned first = ranges[k];
+        const unsigned last = ranges[k + 1];
         if (first == 0 && last == 0)
             break;
         for (unsigned c = first; c <= last; ++c)
@@ -108,16 +108,21 @@ MultiByteSettings DecideMultiByteSettings(const LocaleFacts& facts) {
     if (facts.IsNT) {
         if (IsSingleByteLanguage(language))
             return mb;
-        AddLeadByteRanges(facts, mb);
-        for (bool lead : mb.LeadByteSet)
-            mb.MultiByteMode = mb.MultiByteMode || lead;
+        return CodePageMultiByteSettings(facts.LeadByteRanges);
     } else {
         // The set is only built when the system says it handles double-byte characters, so that it stays
         // empty whenever the mode is off.
         mb.MultiByteMode = facts.DbcsEnabled;
         if (mb.MultiByteMode)
-            AddLeadByteRanges(facts, mb);
+            AddLeadByteRanges(facts.LeadByteRanges, mb);
     }
+    return mb;
+}
+
+MultiByteSettings CodePageMultiByteSettings(const std::array<unsigned char, 12>& leadByteRanges) {
+    MultiByteSettings mb;
+    AddLeadByteRanges(leadByteRanges, mb);
+    mb.MultiByteMode = std::find(mb.LeadByteSet.begin(), mb.LeadByteSet.end(), true) != mb.LeadByteSet.end();
     return mb;
 }
 

@@ -26,6 +26,11 @@ struct LocaleFacts {
 // Decides the multi-byte settings from the system's facts.
 MultiByteSettings DecideMultiByteSettings(const LocaleFacts& facts);
 
+// The settings of one code page, from its CPINFO::LeadByte ranges: multi-byte exactly when it has lead
+// bytes. The system writes the command line in its ANSI code page and steps it with that page's lead bytes,
+// whatever the thread's locale says.
+MultiByteSettings CodePageMultiByteSettings(const std::array<unsigned char, 12>& leadByteRanges);
+
 // The code page named by LOCALE_IDEFAULTANSICODEPAGE's text, or fallback (GetACP) when it is not a number:
 // only decimal digits that fit in an unsigned count, up to a NUL; no sign, blank or other byte.
 unsigned ParseCodePage(std::string_view text, unsigned fallback);

@@ -21,6 +21,16 @@ LCID EffectiveThreadLocale() {
     return locale != 0 ? locale : 0x0409;
 }
 
+std::array<unsigned char, 12> LeadByteRanges(unsigned codePage) {
+    std::array<unsigned char, 12> ranges{};
+    CPINFO info{};
+    if (::GetCPInfo(codePage, &info)) {
+        static_assert(sizeof info.LeadByte == sizeof ranges);
+        std::memcpy(ranges.data(), info.LeadByte, sizeof info.LeadByte);
+    }
+    return ranges;
+}
+
 } // namespace
 
 const MultiByteSettings& CurrentMultiByteSettings() {
@@ -43,11 +53,7 @@ LocaleFacts GatherLocaleFacts() {
     facts.IsNT = !::GetVersionExA(&version) || version.dwPlatformId == VER_PLATFORM_WIN32_NT;
     facts.ThreadLocale = ::GetThreadLocale();
     facts.DbcsEnabled = ::GetSystemMetrics(SM_DBCSENABLED) != 0;
-    CPINFO info{};
-    if (::GetCPInfo(LocaleAnsiCodePage(), &info)) {
-        static_assert(sizeof info.LeadByte == sizeof facts.LeadByteRanges);
-        std::memcpy(facts.LeadByteRanges.data(), info.LeadByte, sizeof info.LeadByte);
-    }
+    facts.LeadByteRanges = LeadByteRanges(LocaleAnsiCodePage());
     return facts;
 }
 
@@ -66,7 +72,7 @@ std::string ProcessCommandLine() {
 }
 
 std::string CommandLineArg(int n) {
-    return CommandLineArg(ProcessCommandLine(), n, CurrentMultiByteSettings());
+    return CommandLineArg(ProcessCommandLine(), n, CodePageMultiByteSettings(LeadByteRanges(::GetACP())));
 }
 
 std::string ModuleFilePath(HMODULE module) {

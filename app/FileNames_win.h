@@ -27,7 +27,8 @@ unsigned LocaleAnsiCodePage();
 // The process's whole command line, program name first.
 std::string ProcessCommandLine();
 
-// Argument n (n >= 1) of the process's command line, read afresh with the current settings.
+// Argument n (n >= 1) of the process's command line, read afresh and stepped with the lead bytes of the
+// ANSI code page that the system wrote it in.
 std::string CommandLineArg(int n);
 
 // The full path of a loaded module (null: the executable), however long. Throws Win32Error when the system

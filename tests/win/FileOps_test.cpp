@@ -135,18 +135,23 @@ TEST(SystemUpdateHostTest, CloseRequestReachesTheCallback) {
 }
 
 // Started by the command-line test below with ZAL_CHILD_REPORT set, this program writes what the bindings
-// see into that file and exits before any test runs.
+// see into that file and exits before any test runs. ZAL_CHILD_THREAD_LOCALE, when set, is the thread locale
+// (hexadecimal) that the child takes before it decides its multi-byte settings.
 struct ChildReport {
     ChildReport() {
         const char* report = std::getenv("ZAL_CHILD_REPORT");
         if (report == nullptr) {
             return;
         }
+        if (const char* locale = std::getenv("ZAL_CHILD_THREAD_LOCALE")) {
+            ::SetThreadLocale(std::strtoul(locale, nullptr, 16));
+        }
         DecideCurrentMultiByteSettings();
         std::string text = "arg1=" + CommandLineArg(1) + "\n";
         text += "arg2=" + CommandLineArg(2) + "\n";
         text += "host=" + SystemUpdateHost(nullptr).Argument1() + "\n";
         text += "path=" + OwnExePath() + "\n";
+        text += std::string("paths multi-byte=") + (CurrentMultiByteSettings().MultiByteMode ? "yes" : "no");
         UniqueFile file(
             ::CreateFileA(report, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD written = 0;
@@ -162,10 +167,13 @@ std::string ThisExePath() {
     return std::string(path, length);
 }
 
-// Runs this program again with commandLine and returns what it reports.
-std::string RunChild(const std::string& commandLine, const std::string& reportPath) {
+// Runs this program again with commandLine (and threadLocale, when not empty) and returns what it reports.
+std::string RunChild(const std::string& commandLine, const std::string& reportPath,
+                     const std::string& threadLocale) {
     std::string line = commandLine;
     ::SetEnvironmentVariableA("ZAL_CHILD_REPORT", reportPath.c_str());
+    ::SetEnvironmentVariableA("ZAL_CHILD_THREAD_LOCALE",
+                              threadLocale.empty() ? nullptr : threadLocale.c_str());
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -173,6 +181,7 @@ std::string RunChild(const std::string& commandLine, const std::string& reportPa
                                     nullptr, &startup, &process);
     DWORD error = ::GetLastError();
     ::SetEnvironmentVariableA("ZAL_CHILD_REPORT", nullptr);
+    ::SetEnvironmentVariableA("ZAL_CHILD_THREAD_LOCALE", nullptr);
     if (!started) {
         ADD_FAILURE() << "CreateProcessA failed with " << error;
         return {};
@@ -186,22 +195,30 @@ std::string RunChild(const std::string& commandLine, const std::string& reportPa
     return ReadFileBytes(reportPath);
 }
 
+// The system writes the command line in its ANSI code page (1252 here) and steps it with that page's lead
+// bytes. A thread locale with another code page used to be read into the stepping: under Japanese (0x0411)
+// "\xE9" took the closing quote as its second byte, and the argument ran on into the next one. File paths
+// keep following the thread's locale.
 TEST(CommandLineBinding, ArgumentsComeFromTheProcessCommandLine) {
+    ASSERT_EQ(::GetACP(), 1252u);
     TempDir dir("child");
     std::string exe = ThisExePath();
     struct {
         std::string CommandLine;
+        std::string ThreadLocale;
         std::string Expected;
     } cases[] = {
-        {"\"" + exe + "\" \"D:\\Program Files\\App\\ZAL.exe\" next",
+        {"\"" + exe + "\" \"D:\\Program Files\\App\\ZAL.exe\" next", "",
          "arg1=D:\\Program Files\\App\\ZAL.exe\narg2=next\nhost=D:\\Program Files\\App\\ZAL.exe\n"},
-        {"tool.exe\tGlimae.dll", "arg1=Glimae.dll\narg2=\nhost=Glimae.dll\n"},
-        {"tool.exe \"\" ZAL.exe", "arg1=ZAL.exe\narg2=\nhost=ZAL.exe\n"},
-        {"ZAL.exe", "arg1=\narg2=\nhost=\n"},
+        {"tool.exe\tGlimae.dll", "", "arg1=Glimae.dll\narg2=\nhost=Glimae.dll\n"},
+        {"tool.exe \"\" ZAL.exe", "", "arg1=ZAL.exe\narg2=\nhost=ZAL.exe\n"},
+        {"ZAL.exe", "", "arg1=\narg2=\nhost=\n"},
+        {"tool.exe \"caf\xE9\" next", "0411", "arg1=caf\xE9\narg2=next\nhost=caf\xE9\n"},
     };
     for (const auto& c : cases) {
-        std::string report = RunChild(c.CommandLine, dir / "report.txt");
-        EXPECT_EQ(report, c.Expected + "path=" + exe + "\n") << c.CommandLine;
+        std::string report = RunChild(c.CommandLine, dir / "report.txt", c.ThreadLocale);
+        std::string multiByte = c.ThreadLocale.empty() ? "no" : "yes";
+        EXPECT_EQ(report, c.Expected + "path=" + exe + "\npaths multi-byte=" + multiByte) << c.CommandLine;
     }
 }
 
