@@ -8,13 +8,16 @@
 using namespace zal;
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    HardenDllSearch();
-    DecideCurrentMultiByteSettings();
+    constexpr const char* Title = "Atualiza\xE7\xE3o do ZAL";
+    return RunApplication(Title, [] {
+        HardenDllSearch();
+        DecideCurrentMultiByteSettings();
 
-    TApplication application;
-    application.OnSettingsChange = RedecideMultiByteSettings;
-    application.Initialize();
-    application.SetTitle("Atualiza\xE7\xE3o do ZAL");
-    application.CreateForm<TFormPrincipal>();
-    return application.Run();
+        TApplication application;
+        application.OnSettingsChange = RedecideMultiByteSettings;
+        application.Initialize();
+        application.SetTitle(Title);
+        application.CreateForm<TFormPrincipal>();
+        return application.Run();
+    });
 }

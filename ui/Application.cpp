@@ -86,14 +86,14 @@ void TApplication::CreateHandle() {
     windowClass.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
     windowClass.lpszClassName = ApplicationClassName;
     if (!::RegisterClassA(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-        ThrowLastError();
+        ThrowLastError(WindowSystemUnavailable);
     }
     FTitle = PlaceholderTitle();
     HWND window = ::CreateWindowExA(0, ApplicationClassName, FTitle.c_str(), ApplicationWindowStyle,
                                     ::GetSystemMetrics(SM_CXSCREEN) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2,
                                     0, 0, nullptr, nullptr, instance, this);
     if (!window) {
-        ThrowLastError();
+        ThrowLastError(WindowSystemUnavailable);
     }
     FHandle = window;
     bool version4 = IsVersion4OrLater();
@@ -404,6 +404,28 @@ void HandleException(std::exception_ptr error) noexcept {
     } catch (...) {
         // Reporting failed too; the loop must go on regardless.
     }
+}
+
+int RunApplication(std::string_view caption, const std::function<int()>& body) noexcept {
+    // The application object, and with it its window, is gone by the time an error gets here: the box
+    // stands on its own.
+    const auto show = [caption](std::string_view message) noexcept {
+        try {
+            ::MessageBoxA(nullptr, ErrorBoxText(message).c_str(), std::string(caption).c_str(),
+                          MB_OK | MB_ICONERROR);
+        } catch (...) {
+            // Not even the box could be shown; the exit code is all that is left to get right.
+        }
+    };
+    try {
+        return body();
+    } catch (const SilentAbort&) {
+    } catch (const std::exception& error) {
+        show(error.what());
+    } catch (...) {
+        show("");
+    }
+    return 0;
 }
 
 std::string ErrorBoxText(std::string_view message) {

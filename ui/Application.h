@@ -106,6 +106,12 @@ private:
 
 extern TApplication* Application;
 
+// The body of a windowed program's entry point. Start-up runs outside the message loop, so an error there
+// (a window the system will not make, no display at all) would end the process abnormally. It is shown in
+// an error box captioned caption instead, when a box can still be shown, and the result is then 0: the
+// program that started this one relies on that exit code.
+int RunApplication(std::string_view caption, const std::function<int()>& body) noexcept;
+
 // Hands an exception to the application's error box; without an application it is dropped.
 void HandleException(std::exception_ptr error) noexcept;
 

@@ -30,8 +30,9 @@ std::string SystemErrorText(unsigned long code) {
 
 Win32Error::Win32Error(unsigned long code) : std::runtime_error(SystemErrorText(code)), FCode(code) {}
 
-void ThrowLastError() {
-    throw Win32Error(::GetLastError());
+void ThrowLastError(unsigned long whenNone) {
+    DWORD code = ::GetLastError();
+    throw Win32Error(code != ERROR_SUCCESS ? code : whenNone);
 }
 
 } // namespace zal

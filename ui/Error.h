@@ -23,7 +23,12 @@ public:
 // The system's message for an error code, in the ANSI code page, without the trailing line break.
 std::string SystemErrorText(unsigned long code);
 
-// Throws Win32Error for GetLastError().
-[[noreturn]] void ThrowLastError();
+// What a window that the system will not make, for no reason it tells, is reported as: the usual cause is a
+// process that has no desktop to show windows on.
+inline constexpr unsigned long WindowSystemUnavailable = 1459; // ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION
+
+// Throws Win32Error for GetLastError(), or for whenNone when the failed call left no code: an error box that
+// says "Success." tells nobody anything.
+[[noreturn]] void ThrowLastError(unsigned long whenNone);
 
 } // namespace zal

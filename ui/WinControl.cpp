@@ -115,7 +115,7 @@ WNDPROC TWinControl::RegisterWindowClass(const TCreateParams& params) {
         // A superclass keeps everything of the system class but its name and procedure, so a manifest
         // that asks for common controls version 6 still gives it the themed look.
         if (!::GetClassInfoA(nullptr, baseName, &windowClass)) {
-            ThrowLastError();
+            ThrowLastError(ERROR_CANNOT_FIND_WND_CLASS);
         }
         base = windowClass.lpfnWndProc;
         windowClass.style &= ~CS_GLOBALCLASS;
@@ -128,7 +128,7 @@ WNDPROC TWinControl::RegisterWindowClass(const TCreateParams& params) {
     windowClass.hInstance = ::GetModuleHandleA(nullptr);
     windowClass.lpszClassName = name.c_str();
     if (!::RegisterClassA(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-        ThrowLastError();
+        ThrowLastError(WindowSystemUnavailable);
     }
     classes.emplace(name, base);
     return base;
@@ -151,7 +151,7 @@ void TWinControl::CreateHandle() {
                                     params.X, params.Y, params.Width, params.Height, parent, nullptr,
                                     ::GetModuleHandleA(nullptr), this);
     if (!window) {
-        ThrowLastError();
+        ThrowLastError(WindowSystemUnavailable);
     }
     FHandle = window;
     for (TWinControl* child : FTabList) {

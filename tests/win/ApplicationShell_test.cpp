@@ -2,6 +2,8 @@
 // start-up with a show command, both close paths, the error box, log-off, and the exit code.
 #include "tests/win/TestSupport.h"
 #include "tests/win/UiErrorBox.h"
+#include "ui/Application.h"
+#include "ui/Error.h"
 #include "ui/Scaling.h"
 
 #include <windows.h>
@@ -30,9 +32,10 @@ std::string ProgramDirectory() {
 
 class Shell {
 public:
-    // showCommand < 0: the process gets no show command, as when started from a console.
-    explicit Shell(int showCommand = -1) : FLog(FDirectory / "shell.log") {
-        std::string commandLine = "\"" + ProgramDirectory() + "UiShellApp.exe\" \"" + FLog + "\"";
+    // showCommand < 0: the process gets no show command, as when started from a console. mode: the shell
+    // program's second argument.
+    explicit Shell(int showCommand = -1, const std::string& mode = "") : FLog(FDirectory / "shell.log") {
+        std::string commandLine = "\"" + ProgramDirectory() + "UiShellApp.exe\" \"" + FLog + "\" " + mode;
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         if (showCommand >= 0) {
@@ -199,10 +202,9 @@ TEST(ApplicationShell, ErrorBoxShowsAndTheWindowStillAnswersAfterwards) {
             applicationEnabled = ::IsWindowEnabled(application) != FALSE;
         });
         ::PostMessageA(button, BM_CLICK, 0, 0);
-        for (DWORD waited = 0; waited < PatienceMs && !zal::test::FindOwnedBox(application); waited += 50) {
+        for (DWORD waited = 0; waited < PatienceMs && !watcher.Found(); waited += 50) {
             ::Sleep(50);
         }
-        ::Sleep(100); // let the watcher read and close it
         const ErrorBoxSeen& seen = watcher.Stop();
         ASSERT_TRUE(seen.Found);
         EXPECT_EQ(seen.Caption, Title);
@@ -221,6 +223,31 @@ TEST(ApplicationShell, ErrorBoxShowsAndTheWindowStillAnswersAfterwards) {
     ::PostMessageA(form, WM_CLOSE, 0, 0);
     EXPECT_EQ(shell.ExitCode(), 0u);
     EXPECT_EQ(WithoutTextHeight(shell.Log()), "start\nclick 1\nclick 2\nFormClose caHide\nend 0\n");
+}
+
+// An error outside the message loop used to leave the entry point and end the process through
+// std::terminate, with an exit code that the program starting the tool does not expect.
+TEST(ApplicationShell, RegressionStartUpFailureCrashed) {
+    // What the system answers for the class name that the shell program cannot register.
+    std::string name(300, 'F');
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = ::DefWindowProcA;
+    windowClass.hInstance = ::GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = name.c_str();
+    ASSERT_EQ(::RegisterClassA(&windowClass), 0);
+    DWORD refused = ::GetLastError();
+    ASSERT_NE(refused, static_cast<DWORD>(ERROR_SUCCESS));
+
+    ErrorBoxWatcher watcher(nullptr);
+    Shell shell(-1, "fail-start-up");
+    ASSERT_TRUE(shell.Started());
+    EXPECT_EQ(shell.ExitCode(), 0u); // it ends once the watcher has pressed OK
+    const ErrorBoxSeen& seen = watcher.Stop();
+    ASSERT_TRUE(seen.Found);
+    EXPECT_EQ(seen.Caption, Title);
+    EXPECT_EQ(seen.Text, zal::ErrorBoxText(zal::SystemErrorText(refused)));
+    EXPECT_TRUE(seen.OkButton);
+    EXPECT_EQ(shell.Log(), "start\n");
 }
 
 TEST(ApplicationShell, MinimisedStartShowsTheWindowCentredWhenRestored) {

@@ -89,6 +89,7 @@ public:
                   // Visible only once the dialog has made its text and buttons.
                   if (HWND box = FindOwnedBox(owner); box && ::IsWindowVisible(box)) {
                       FSeen = ReadBox(box);
+                      FFound = true;
                       if (whileOpen) {
                           whileOpen(box);
                       }
@@ -102,6 +103,9 @@ public:
     ErrorBoxWatcher& operator=(const ErrorBoxWatcher&) = delete;
     ~ErrorBoxWatcher() { Stop(); }
 
+    // Whether the box has been found (and read); it is closed a moment later.
+    bool Found() const noexcept { return FFound; }
+
     // Ends the watch and returns what was seen.
     const ErrorBoxSeen& Stop() {
         FStop = true;
@@ -113,6 +117,7 @@ public:
 
 private:
     std::atomic<bool> FStop{false};
+    std::atomic<bool> FFound{false};
     ErrorBoxSeen FSeen;
     std::thread FThread;
 };

@@ -1,6 +1,7 @@
 // A program built the way the tool is: start-up, one tool window with a client-aligned panel, a label and a
 // button, the message loop, and the end. The button's first click fails, so a test can see the error box.
-// Every event is appended to the log file named by the first argument.
+// Every event is appended to the log file named by the first argument. With "fail-start-up" as the second,
+// the form's window class cannot be registered, so start-up itself fails.
 #include "ui/Application.h"
 #include "ui/Button.h"
 #include "ui/Label.h"
@@ -65,22 +66,40 @@ private:
     int FClicks = 0;
 };
 
+// The system takes class names of up to 256 characters; this one is refused when the window is first made.
+class TUnregisterableForm : public TForm {
+public:
+    explicit TUnregisterableForm(TComponent* owner) : TForm(owner), FName(300, 'F') {}
+
+protected:
+    const char* WindowClassName() const override { return FName.c_str(); }
+
+private:
+    std::string FName;
+};
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    HardenDllSearch();
-    LogPath = __argc > 1 ? __argv[1] : nullptr;
-    Log("start");
-    TApplication application;
-    application.Initialize();
-    application.SetTitle("Atualiza\xE7\xE3o do ZAL");
-    application.OnSettingsChange = [] { Log("settings"); };
-    auto* form = application.CreateForm<TShellForm>();
-    form->OnClose = [&application](TComponent*, TCloseAction& action) {
-        Log(action == caHide ? "FormClose caHide" : "FormClose with another action");
-        application.Terminate();
-    };
-    int code = application.Run();
-    Log("end " + std::to_string(code));
-    return code;
+    constexpr const char* Title = "Atualiza\xE7\xE3o do ZAL";
+    return RunApplication(Title, [] {
+        HardenDllSearch();
+        LogPath = __argc > 1 ? __argv[1] : nullptr;
+        Log("start");
+        TApplication application;
+        application.Initialize();
+        application.SetTitle(Title);
+        application.OnSettingsChange = [] { Log("settings"); };
+        if (__argc > 2 && std::string(__argv[2]) == "fail-start-up") {
+            application.CreateForm<TUnregisterableForm>();
+        }
+        auto* form = application.CreateForm<TShellForm>();
+        form->OnClose = [&application](TComponent*, TCloseAction& action) {
+            Log(action == caHide ? "FormClose caHide" : "FormClose with another action");
+            application.Terminate();
+        };
+        int code = application.Run();
+        Log("end " + std::to_string(code));
+        return code;
+    });
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The show command ZAL starts the tool with: maximised, the panel fills the larger client area and the
 # button keeps its place from the top-left corner; minimised without activation, only the application
-# window shows, minimised, until the tool is restored, and then the main window shows centred.
+# window shows, minimised, until the tool is restored, and then the main window shows centred. And with no
+# display at all, where no window can be made, the tool ends quietly with exit code 0 and touches nothing.
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
 
@@ -80,7 +81,23 @@ test_minimised_shows_only_the_application_window() {
     e2e_expect_button_focused
 }
 
+# Started with no display, the tool used to end in std::terminate with "Success." and exit code 3.
+test_no_display_ends_quietly_with_exit_code_0() {
+    local dir state code=0
+    dir=$(e2e_install no-display)
+    e2e_put "$dir" ZAL.exe ZAL.upd
+    state=$(e2e_state "$dir")
+    (cd "$E2E_WORK" && exec env -u DISPLAY timeout 120 "$E2E_WINE" "$dir/ZALUpdate.exe" ZAL.exe) \
+        >"$E2E_WORK/no-display.out" 2>"$E2E_WORK/no-display.err" || code=$?
+    assert_eq 0 "$code" "exit code without a display"
+    ! grep -Eiq 'terminate|exception|backtrace|crash' "$E2E_WORK/no-display.out" "$E2E_WORK/no-display.err" ||
+        e2e_fail "a crash report: $(head -c 300 "$E2E_WORK/no-display.err")"
+    assert_state_unchanged "$dir" "$state" "the installation"
+}
+
 e2e_start --geometry 1280x1024x24
 e2e_test "SW_SHOWMAXIMIZED: panel fills the window, button stays" test_maximised_panel_fills_and_button_stays
 e2e_test "SW_SHOWMINNOACTIVE: minimised, restored centred" test_minimised_shows_only_the_application_window
+# Last: a process of the session that has no display can leave the session without a desktop.
+e2e_test "no display: exit code 0, nothing touched, no crash report" test_no_display_ends_quietly_with_exit_code_0
 e2e_finish
