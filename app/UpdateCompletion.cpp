@@ -13,96 +13,53 @@ namespace zal {
 
 namespace {
 
-// The outcome of one step: ERROR_SUCCESS, or the system's code taken before anything can overwrite it.
+// The outcome of one call: ERROR_SUCCESS, or the system's code taken before anything can overwrite it.
 DWORD Outcome(bool ok) {
     return ok ? ERROR_SUCCESS : ::GetLastError();
 }
 
-// A read-only file or a directory refuses access for good, and so does a path that cannot even be looked
-// at; any other refusal is taken as a file that another process still has open, which ends when it exits.
-bool RefusesForGood(const std::string& path) {
+bool HasAttribute(const std::string& path, DWORD attribute) {
     DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes == INVALID_FILE_ATTRIBUTES ||
-           (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0;
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & attribute) != 0;
 }
 
-bool IsHeldByAnother(DWORD error, const std::string& path) {
+// A file that another process has open refuses access until that process lets go, which a ZAL that is
+// still exiting does within moments. A read-only file, a directory or a name that cannot be looked at
+// refuses for good, and so does a directory that will not take the new name.
+bool IsHeldByAnother(DWORD error, const StagedPaths& paths) {
+    const auto plainFile = [](const std::string& path) {
+        DWORD attributes = ::GetFileAttributesA(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES &&
+               (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+    };
     switch (error) {
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
     case ERROR_USER_MAPPED_FILE:
         return true;
     case ERROR_ACCESS_DENIED:
-        return !RefusesForGood(path);
+        return plainFile(paths.Staged) && plainFile(paths.Installed);
     default:
         return false;
     }
 }
 
-// Runs step until it succeeds, waiting while path is held by another process. Throws Win32Error with the
-// step's own code when it fails for another reason or the wait runs out.
-template <typename Step>
-void WithRetry(const RetryPolicy& retry, const std::string& path, Step step) {
-    unsigned long waited = 0;
-    for (;;) {
-        DWORD error = step();
-        if (error == ERROR_SUCCESS) {
-            return;
-        }
-        if (!IsHeldByAnother(error, path) || waited >= retry.LimitMs) {
-            throw Win32Error(error);
-        }
-        if (retry.Wait) {
-            retry.Wait(retry.IntervalMs);
-        } else {
-            ::Sleep(retry.IntervalMs);
-        }
-        waited += retry.IntervalMs > 0 ? retry.IntervalMs : 1; // an interval of 0 still ends the wait
-    }
-}
-
-void RemoveOwnFile(const std::string& path) {
-    DWORD attributes = ::GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return;
-    }
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        ::SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    }
-    ::DeleteFileA(path.c_str());
-}
-
-// Removes the temporary file unless the replacement got as far as moving it into place.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(std::string path) : FPath(std::move(path)) {}
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    ~TemporaryFile() {
-        if (!FMoved) {
-            RemoveOwnFile(FPath);
-        }
-    }
-    void Moved() noexcept { FMoved = true; }
-
-private:
-    std::string FPath;
-    bool FMoved = false;
-};
-
-// The copy takes the staged file's attributes; a read-only bit would stop the flush now and the next
-// update later, so the installed file does not keep it.
-DWORD MakeWritable(const std::string& path) {
-    DWORD attributes = ::GetFileAttributesA(path.c_str());
+// The staged copy is the tool's own staging file: its read-only bit, if it has one, goes, and its content
+// is written to disk before its name changes, so that the rename can never install a file whose data is
+// still only in memory.
+DWORD MakeStagedCopyReady(const std::string& staged) {
+    DWORD attributes = ::GetFileAttributesA(staged.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return ::GetLastError();
     }
-    return Outcome((attributes & FILE_ATTRIBUTE_READONLY) == 0 ||
-                   ::SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY));
-}
-
-DWORD FlushToDisk(const std::string& path) {
-    UniqueFile file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    if (DWORD refusal = StagedCopyRefusal(attributes); refusal != ERROR_SUCCESS) {
+        return refusal;
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        !::SetFileAttributesA(staged.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        return ::GetLastError();
+    }
+    UniqueFile file(::CreateFileA(staged.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         return ::GetLastError();
@@ -110,47 +67,64 @@ DWORD FlushToDisk(const std::string& path) {
     return Outcome(::FlushFileBuffers(file.Get()));
 }
 
-void ReplaceInstalledFile(const StagedPaths& paths, const RetryPolicy& retry) {
-    TemporaryFile temporary(paths.Temporary);
-    WithRetry(retry, paths.Temporary, [&] { return Outcome(CopyFileOver(paths.Staged, paths.Temporary)); });
-    WithRetry(retry, paths.Temporary, [&] { return MakeWritable(paths.Temporary); });
-    WithRetry(retry, paths.Temporary, [&] { return FlushToDisk(paths.Temporary); });
-    WithRetry(retry, paths.Installed, [&] {
-        // Windows refuses to replace a read-only file, some other systems rename over it regardless; the
-        // bit is somebody's decision, so it is kept everywhere.
-        DWORD attributes = ::GetFileAttributesA(paths.Installed.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-            return static_cast<DWORD>(ERROR_ACCESS_DENIED);
-        }
-        return Outcome(::MoveFileExA(paths.Temporary.c_str(), paths.Installed.c_str(),
-                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
-    });
-    temporary.Moved();
+// One attempt at the whole replacement; ERROR_SUCCESS, or the code of the step that failed.
+DWORD TryReplace(const StagedPaths& paths) {
+    // Windows refuses to replace a read-only file, some other systems rename over it regardless. The bit is
+    // somebody's decision, so it is kept everywhere, and the staged copy is not touched.
+    if (HasAttribute(paths.Installed, FILE_ATTRIBUTE_READONLY)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (DWORD error = MakeStagedCopyReady(paths.Staged); error != ERROR_SUCCESS) {
+        return error;
+    }
+    return Outcome(::MoveFileExA(paths.Staged.c_str(), paths.Installed.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
 }
 
 } // namespace
 
-void StagedReplace(IUpdateHost& host, std::string_view target, const RetryPolicy& retry) {
+unsigned long StagedCopyRefusal(unsigned long attributes) noexcept {
+    // A link (a reparse point), whatever it points at, must never become the installed program.
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? ERROR_CANT_ACCESS_FILE : ERROR_SUCCESS;
+}
+
+bool WaitBudget::Wait() {
+    if (FWaitedMs >= RetryLimitMs) {
+        return false;
+    }
+    FHost.Pause(RetryIntervalMs);
+    FWaitedMs += RetryIntervalMs;
+    return true;
+}
+
+void StagedReplace(IUpdateHost& host, std::string_view target, WaitBudget& budget) {
     const MultiByteSettings& mb = host.MultiByte();
     if (!ArgumentNamesTarget(host.Argument1(), target, mb)) {
         return;
     }
     StagedPaths paths = StagedPathsFor(host.OwnExePath(), target, mb);
-    // Left behind by a run that was killed half way; it is ours and holds nothing the user needs.
-    RemoveOwnFile(paths.Temporary);
     if (ProbePath(paths.Staged) != PathKind::File) {
         return;
     }
-    ReplaceInstalledFile(paths, retry);
-    // The installed file now holds the update. A staged copy that cannot be removed is still reported:
-    // left in place without a word, it would be applied again by a later run, over whatever is installed
-    // by then.
-    WithRetry(retry, paths.Staged, [&] { return Outcome(RemoveFile(paths.Staged)); });
+    for (;;) {
+        DWORD error = TryReplace(paths);
+        if (error == ERROR_SUCCESS) {
+            return;
+        }
+        // Another instance of the tool, pressed at the same time, applied this very update.
+        if (error == ERROR_FILE_NOT_FOUND && ProbePath(paths.Staged) == PathKind::Missing) {
+            return;
+        }
+        if (!IsHeldByAnother(error, paths) || !budget.Wait()) {
+            throw Win32Error(error);
+        }
+    }
 }
 
-void CompleteUpdate(IUpdateHost& host, const RetryPolicy& retry) {
+void CompleteUpdate(IUpdateHost& host) {
+    WaitBudget budget(host);
     for (std::string_view target : UpdateTargets) {
-        StagedReplace(host, target, retry);
+        StagedReplace(host, target, budget);
     }
     host.Pause(UpdatePauseMs);
     host.RequestClose();

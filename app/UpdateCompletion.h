@@ -23,21 +23,31 @@ public:
     virtual void RequestClose() = 0;
 };
 
-// How long a file that another process still holds (ZAL may still be exiting) is waited for: up to LimitMs
-// in steps of IntervalMs. A read-only file or a directory in the way is not waited for. Wait is Sleep unless
-// a test puts its own.
-struct RetryPolicy {
-    unsigned long IntervalMs = 100;
-    unsigned long LimitMs = 5000;
-    std::function<void(unsigned long)> Wait;
+// The wait for files that another process still holds: RetryLimitMs in all for one press, however many steps
+// and files it is spread over, spent in steps of RetryIntervalMs through the host's pause.
+class WaitBudget {
+public:
+    explicit WaitBudget(IUpdateHost& host) noexcept : FHost(host) {}
+    // Waits one step; false, without waiting, once the budget is spent.
+    bool Wait();
+
+private:
+    IUpdateHost& FHost;
+    unsigned long FWaitedMs = 0;
 };
 
-// Replaces target with its staged copy when argument 1 names it and the staged copy is a file. The installed
-// file is either the old one or the whole new one, never a mix; the staged copy is deleted only after.
-void StagedReplace(IUpdateHost& host, std::string_view target, const RetryPolicy& retry);
+// What a staged copy with these file attributes is refused with (ERROR_CANT_ACCESS_FILE for a link), or
+// ERROR_SUCCESS when it may be installed; a read-only bit is no reason, since it is the tool's to clear.
+unsigned long StagedCopyRefusal(unsigned long attributes) noexcept;
+
+// Replaces target with its staged copy when argument 1 names it and the staged copy is a file: the staged
+// copy is flushed to disk and renamed over the installed file in one step, so the installed file is the old
+// one or the whole new one, never a mix, and no disk space is needed. A staged copy that another instance
+// of the tool applied meanwhile leaves nothing to do.
+void StagedReplace(IUpdateHost& host, std::string_view target, WaitBudget& budget);
 
 // The button's action: every target in order, then the pause and the close request.
-void CompleteUpdate(IUpdateHost& host, const RetryPolicy& retry = RetryPolicy());
+void CompleteUpdate(IUpdateHost& host);
 
 // The tool's real surroundings: the process's command line and executable, the current multi-byte settings
 // and Sleep. The close request goes to the callback.

@@ -19,8 +19,6 @@ StagedPaths StagedPathsFor(std::string_view ownExePath, std::string_view target,
     StagedPaths paths;
     paths.Staged = directory + ReplaceExtension(target, StagedExtension, mb);
     paths.Installed = directory + std::string(target);
-    // Beside the installed file, so the final rename stays on one volume and cannot be half done.
-    paths.Temporary = paths.Installed + ".zalupdate-tmp";
     return paths;
 }
 

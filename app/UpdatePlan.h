@@ -18,11 +18,15 @@ inline constexpr std::string_view StagedExtension = ".upd";
 // How long the tool waits after the replacements before it closes, in milliseconds.
 inline constexpr unsigned long UpdatePauseMs = 3000;
 
+// A file that another process still holds (ZAL may still be exiting) is tried again every RetryIntervalMs,
+// for at most RetryLimitMs in all for one press of the button.
+inline constexpr unsigned long RetryIntervalMs = 100;
+inline constexpr unsigned long RetryLimitMs = 5000;
+
 // The files of one replacement, all in the tool's own directory.
 struct StagedPaths {
-    std::string Staged;    // the new content, left by the product
+    std::string Staged;    // the new content, left by the product; renamed into place
     std::string Installed; // the file that is replaced, or created when missing
-    std::string Temporary; // the staged content while it is written; a fixed name, so a later run finds it
 };
 
 // True when argument 1's file-name part, with A to Z lower-cased, is exactly the target's name lower-cased.

@@ -1,12 +1,14 @@
 // bench_replace DIRECTORY SIZE_MB RUNS
-// The tool's update completion on one staged file of SIZE_MB, timed inside this process, against a plain
-// CopyFileA of the same file, and against the system calls that the completion makes, one step added at a
-// time, so that a difference can be put down to the step that causes it. Each run starts from the same
-// state: the source freshly copied from a master file and flushed, so it sits clean in the page cache, and
-// an old 4 KB file where the destination goes. What a run writes is flushed after its clock stops, so no
-// run pays for the write-back of the one before. Variants take turns. One line per run:
+// The tool's update completion on one staged file of SIZE_MB, timed inside this process, against the two
+// system calls that its replacement comes down to (FlushFileBuffers of the staged file and MoveFileExA over
+// the installed one), and against a plain CopyFileA of the same file, which the replacement used to be.
+// Each run starts from the same state: the staged file freshly copied from a master file and flushed, so it
+// sits clean in the page cache, and an old 4 KB file where the installed one goes. What a run writes is
+// flushed after its clock stops, so no run pays for the write-back of the one before. Variants take turns.
+// One line per run:
 //   run VARIANT INDEX MS
 #include "app/UpdateCompletion.h"
+#include "app/UpdatePlan.h"
 #include "bench/BenchSupport.h"
 #include "ui/Handles.h"
 
@@ -86,14 +88,19 @@ void RemoveIfThere(const std::string& path) {
     ::DeleteFileA(path.c_str());
 }
 
-// The tool in a directory of the benchmark's own: argument 1 names ZAL.exe, and the pause does nothing.
+// The tool in a directory of the benchmark's own: argument 1 names ZAL.exe, and the pause does nothing. Any
+// other pause is a wait for a held file, which would make the figure meaningless.
 class BenchHost final : public IUpdateHost {
 public:
     explicit BenchHost(std::string directory) : FDirectory(std::move(directory)) {}
     std::string Argument1() override { return "ZAL.exe"; }
     std::string OwnExePath() override { return FDirectory + "ZALUpdate.exe"; }
     const MultiByteSettings& MultiByte() override { return FSettings; }
-    void Pause(unsigned long) override {}
+    void Pause(unsigned long milliseconds) override {
+        if (milliseconds != UpdatePauseMs) {
+            Fail("the completion waited, so something held a file");
+        }
+    }
     void RequestClose() override { ++CloseRequests; }
     int CloseRequests = 0;
 
@@ -125,52 +132,26 @@ int main(int argc, char** argv) {
     const std::string master = directory + "master.bin";
     const std::string staged = directory + "ZAL.upd";
     const std::string installed = directory + "ZAL.exe";
-    const std::string temporary = directory + "copy.tmp";
     MakeMaster(master, sizeMb);
     // The tool's own file only has to exist for its path to be taken as real.
     WriteSmallFile(directory + "ZALUpdate.exe");
 
     BenchHost host(directory);
-    RetryPolicy retry;
-    retry.Wait = [](unsigned long) { Fail("the completion waited, so something held a file"); };
-
     const std::vector<Variant> variants = {
-        {"tool", [&](const std::string&, const std::string&) { CompleteUpdate(host, retry); }},
-        {"copyfile",
-         [](const std::string& source, const std::string& target) {
-             if (!::CopyFileA(source.c_str(), target.c_str(), FALSE))
-                 Fail("CopyFileA");
-         }},
-        {"copyfile+flush",
-         [](const std::string& source, const std::string& target) {
-             if (!::CopyFileA(source.c_str(), target.c_str(), FALSE))
-                 Fail("CopyFileA");
-             Flush(target);
-         }},
-        {"copyfile+delete",
-         [](const std::string& source, const std::string& target) {
-             if (!::CopyFileA(source.c_str(), target.c_str(), FALSE) || !::DeleteFileA(source.c_str()))
-                 Fail("copy and delete");
-         }},
-        // The system calls of the completion without its checks: copy to a temporary, flush, move, delete.
-        {"copyfile+flush+move+delete",
-         [&](const std::string& source, const std::string& target) {
-             if (!::CopyFileA(source.c_str(), temporary.c_str(), FALSE))
-                 Fail("CopyFileA");
-             Flush(temporary);
-             if (!::MoveFileExA(temporary.c_str(), target.c_str(),
-                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
-                 !::DeleteFileA(source.c_str()))
-                 Fail("move and delete");
-         }},
-        // Another way to the same guarantee, for comparison only: flush the staged file and move it into
-        // place, with no copy and nothing to delete.
+        {"tool", [&](const std::string&, const std::string&) { CompleteUpdate(host); }},
         {"flush+rename",
          [](const std::string& source, const std::string& target) {
              Flush(source);
              if (!::MoveFileExA(source.c_str(), target.c_str(),
-                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
                  Fail("MoveFileExA");
+             }
+         }},
+        {"copyfile",
+         [](const std::string& source, const std::string& target) {
+             if (!::CopyFileA(source.c_str(), target.c_str(), FALSE)) {
+                 Fail("CopyFileA");
+             }
          }},
     };
 
@@ -193,7 +174,7 @@ int main(int argc, char** argv) {
             Flush(installed);
             RemoveIfThere(installed);
             RemoveIfThere(staged);
-            std::printf("run %s %d %.1f\n", variant.Name, run, ms);
+            std::printf("run %s %d %.3f\n", variant.Name, run, ms);
             std::fflush(stdout);
         }
     }

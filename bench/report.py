@@ -122,20 +122,17 @@ def median_ms(series, name):
 
 tool_ms, n = median_ms(replace, "tool")
 for name, label, target in (
-    ("copyfile", "CopyFileA", "<= 1.10"),
-    ("copyfile+flush", "CopyFileA + FlushFileBuffers", ""),
-    ("copyfile+delete", "CopyFileA + DeleteFileA of the source", ""),
-    ("copyfile+flush+move+delete", "CopyFileA to a temporary + flush + MoveFileExA + DeleteFileA", ""),
-    ("flush+rename", "FlushFileBuffers of the staged file + MoveFileExA over the installed one", ""),
+    ("flush+rename", "FlushFileBuffers of the staged file + MoveFileExA over the installed one", "<= 1.10"),
+    ("copyfile", "CopyFileA, which the replacement used to be", ""),
 ):
     base_ms, _ = median_ms(replace, name)
-    row(f"replacement of {mb} MB (median of {n}, ms) against {label}", f"{tool_ms:.1f}", f"{base_ms:.1f}",
+    row(f"replacement of {mb} MB (median of {n}, ms) against {label}", f"{tool_ms:.3f}", f"{base_ms:.3f}",
         ratio(tool_ms, base_ms), target)
 cp_ms, n_cp = median_ms(cp, "cp")
-row(f"replacement of {mb} MB against cp on Linux (median of {n_cp}), ms", f"{tool_ms:.1f}", f"{cp_ms:.1f}",
+row(f"replacement of {mb} MB against cp on Linux (median of {n_cp}), ms", f"{tool_ms:.3f}", f"{cp_ms:.1f}",
     ratio(tool_ms, cp_ms))
 cp_flush_ms, _ = median_ms(cp, "cp+sync")
-row(f"replacement of {mb} MB against cp + sync of the file on Linux, ms", f"{tool_ms:.1f}",
+row(f"replacement of {mb} MB against cp + sync of the file on Linux, ms", f"{tool_ms:.3f}",
     f"{cp_flush_ms:.1f}", ratio(tool_ms, cp_flush_ms))
 
 # Paint cost.

@@ -8,10 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace zal {
@@ -24,7 +24,7 @@ using test::WriteFileBytes;
 using Listing = std::map<std::string, std::string>;
 
 // Stands in for the window and the process: a chosen argument 1, a temporary directory as the tool's own,
-// and a record of the pause and the close request.
+// and a record of every pause (the waits for held files and the final one) and of the close request.
 class FakeHost : public IUpdateHost {
 public:
     std::string Argument;
@@ -32,11 +32,18 @@ public:
     MultiByteSettings Mb;
     std::vector<unsigned long> Pauses;
     int Closes = 0;
+    // Runs at each pause with its number, from 1: what the rest of the system does while the tool waits.
+    std::function<void(std::size_t)> WhilePaused;
 
     std::string Argument1() override { return Argument; }
     std::string OwnExePath() override { return ExePath; }
     const MultiByteSettings& MultiByte() override { return Mb; }
-    void Pause(unsigned long milliseconds) override { Pauses.push_back(milliseconds); }
+    void Pause(unsigned long milliseconds) override {
+        Pauses.push_back(milliseconds);
+        if (WhilePaused) {
+            WhilePaused(Pauses.size());
+        }
+    }
     void RequestClose() override { ++Closes; }
 };
 
@@ -50,17 +57,17 @@ std::string BinaryContent(std::size_t size) {
     return bytes;
 }
 
+// A file held open without sharing, as a ZAL that is still exiting holds its own.
+UniqueFile Hold(const std::string& path) {
+    UniqueFile file(
+        ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_TRUE(file) << path;
+    return file;
+}
+
 class CompletionTest : public testing::Test {
 protected:
-    void SetUp() override {
-        FHost.ExePath = FDir / "ZALUpdate.exe";
-        FRetry.IntervalMs = 10;
-        FRetry.LimitMs = 300;
-        FRetry.Wait = [this](unsigned long ms) {
-            ++FWaits;
-            ::Sleep(ms);
-        };
-    }
+    void SetUp() override { FHost.ExePath = FDir / "ZALUpdate.exe"; }
 
     // A typical installation: both installed files and both staged copies.
     void LayOutBoth() {
@@ -73,7 +80,8 @@ protected:
 
     void Run(const std::string& argument) {
         FHost.Argument = argument;
-        CompleteUpdate(FHost, FRetry);
+        FHost.Pauses.clear();
+        CompleteUpdate(FHost);
     }
 
     // Runs the completion, expecting the replacement to fail: the error is the system's, with its text.
@@ -81,31 +89,34 @@ protected:
         try {
             Run(argument);
         } catch (const Win32Error& error) {
+            EXPECT_NE(error.Code(), static_cast<unsigned long>(ERROR_SUCCESS));
+            EXPECT_EQ(std::string(error.what()), SystemErrorText(error.Code()));
             return error;
         }
         ADD_FAILURE() << "no error for " << argument;
         return Win32Error(ERROR_SUCCESS);
     }
 
-    void ExpectPausedAndClosed() {
-        EXPECT_EQ(FHost.Pauses, std::vector<unsigned long>{3000});
+    // waits: how many times the completion waited for a held file first.
+    void ExpectPausedAndClosed(std::size_t waits = 0) {
+        std::vector<unsigned long> expected(waits, RetryIntervalMs);
+        expected.push_back(UpdatePauseMs);
+        EXPECT_EQ(FHost.Pauses, expected);
         EXPECT_EQ(FHost.Closes, 1);
     }
 
-    void ExpectNeitherPauseNorClose() {
-        EXPECT_TRUE(FHost.Pauses.empty());
+    void ExpectNeitherPauseNorClose(std::size_t waits = 0) {
+        EXPECT_EQ(FHost.Pauses, std::vector<unsigned long>(waits, RetryIntervalMs));
         EXPECT_EQ(FHost.Closes, 0);
     }
 
-    std::string TemporaryName(std::string_view target) {
-        std::string path = StagedPathsFor(FHost.ExePath, target, FHost.Mb).Temporary;
-        return path.substr(FDir.Path().size());
+    void ExpectUpdated() {
+        EXPECT_EQ(test::Summary(ReadFileBytes(FDir / "ZAL.exe")), test::Summary(FNewZal));
+        EXPECT_FALSE(test::PathExists(FDir / "ZAL.upd"));
     }
 
     TempDir FDir{"completion"};
     FakeHost FHost;
-    RetryPolicy FRetry;
-    int FWaits = 0;
     const std::string FNewZal = BinaryContent(300 * 1024);
 };
 
@@ -181,6 +192,7 @@ TEST_F(CompletionTest, MissingStagedCopyIsNoError) {
 TEST_F(CompletionTest, MissingTargetIsCreated) {
     ASSERT_NO_FATAL_FAILURE(WriteFileBytes(FDir / "ZAL.upd", FNewZal));
     Run("ZAL.exe");
+    // Nothing else is left behind in the directory.
     EXPECT_EQ(ListDirectory(FDir.Path()), (Listing{{"ZAL.exe", test::Summary(FNewZal)}}));
     ExpectPausedAndClosed();
 }
@@ -216,138 +228,102 @@ TEST_F(CompletionTest, StagedNameThatIsADirectoryIsSkipped) {
     ExpectPausedAndClosed();
 }
 
-// A run killed between the copy and the rename leaves its temporary file; the next run for that target
-// clears it away, whether or not there is anything to apply.
-TEST_F(CompletionTest, TemporaryFileOfAKilledRunIsRemoved) {
-    std::string temporary = FDir / TemporaryName("ZAL.exe");
-    ASSERT_NO_FATAL_FAILURE(WriteFileBytes(FDir / "ZAL.exe", "old zal"));
-    ASSERT_NO_FATAL_FAILURE(WriteFileBytes(temporary, "half written"));
-    ASSERT_TRUE(::SetFileAttributesA(temporary.c_str(), FILE_ATTRIBUTE_READONLY));
-    Run("ZAL.exe");
-    EXPECT_EQ(ListDirectory(FDir.Path()), (Listing{{"ZAL.exe", "old zal"}}));
-
-    ASSERT_NO_FATAL_FAILURE(WriteFileBytes(temporary, "half written"));
-    ASSERT_NO_FATAL_FAILURE(WriteFileBytes(FDir / "ZAL.upd", "new zal"));
-    Run("ZAL.exe");
-    EXPECT_EQ(ListDirectory(FDir.Path()), (Listing{{"ZAL.exe", "new zal"}}));
-}
-
 // The old action deleted the staged copy even when the copy had failed, so a target still held by a
-// running ZAL lost its update for good.
-TEST_F(CompletionTest, RegressionHeldTargetLostTheUpdate) {
+// running ZAL lost its update for good; and each step waited five seconds of its own, so the window froze
+// for up to 25 s. Here the staged copy is held first, then the installed file: one budget covers both.
+TEST_F(CompletionTest, RegressionHeldFilesLostTheUpdateAndFroze25Seconds) {
     ASSERT_NO_FATAL_FAILURE(LayOutBoth());
     Listing before = ListDirectory(FDir.Path());
-    UniqueFile held(::CreateFileA((FDir / "ZAL.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(held);
+    UniqueFile held = Hold(FDir / "ZAL.upd");
+    FHost.WhilePaused = [&](std::size_t wait) {
+        if (wait == 20) {
+            held = Hold(FDir / "ZAL.exe");
+        }
+    };
 
-    Win32Error error = RunExpectingFailure("ZAL.exe");
+    RunExpectingFailure("ZAL.exe");
     held.Reset();
 
-    EXPECT_NE(error.Code(), static_cast<unsigned long>(ERROR_SUCCESS));
-    EXPECT_STRNE(error.what(), "");
-    EXPECT_EQ(std::string(error.what()), SystemErrorText(error.Code()));
-    EXPECT_EQ(ListDirectory(FDir.Path()), before); // staged copy kept, target whole, no temporary file
-    ExpectNeitherPauseNorClose();
-    // Held all along: waited in steps over the whole window, and no longer.
-    EXPECT_EQ(FWaits, 30);
+    EXPECT_EQ(ListDirectory(FDir.Path()), before); // staged copy kept, installed file whole
+    constexpr std::size_t budget = RetryLimitMs / RetryIntervalMs;
+    ExpectNeitherPauseNorClose(budget);
 
-    // Once the file is free, pressing again applies the update.
+    // Once the files are free, pressing again applies the update, and the wait starts afresh.
+    FHost.WhilePaused = nullptr;
     Run("ZAL.exe");
-    EXPECT_EQ(test::Summary(ReadFileBytes(FDir / "ZAL.exe")), test::Summary(FNewZal));
-    EXPECT_FALSE(test::PathExists(FDir / "ZAL.upd"));
+    ExpectUpdated();
     ExpectPausedAndClosed();
 }
 
-TEST_F(CompletionTest, TargetReleasedWithinTheWaitIsReplaced) {
+// The installed file is let go while the tool waits: either the tool applies the staged copy itself, or
+// another instance of the tool, pressed at the same time, applied it first and left nothing to do.
+class CompletionAfterRelease : public CompletionTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(CompletionAfterRelease, AppliesTheUpdateOnceWithoutAnError) {
+    const bool otherInstanceApplies = GetParam();
     ASSERT_NO_FATAL_FAILURE(LayOutBoth());
-    FRetry.IntervalMs = 20;
-    FRetry.LimitMs = 20000;
-    HANDLE held = ::CreateFileA((FDir / "ZAL.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    // ZAL exiting: its handle goes away a moment after the button is pressed.
-    std::thread exiting([held] {
-        ::Sleep(300);
-        ::CloseHandle(held);
-    });
+    UniqueFile held = Hold(FDir / "ZAL.exe");
+    FHost.WhilePaused = [&](std::size_t wait) {
+        if (wait == 3) {
+            held.Reset();
+            if (otherInstanceApplies) {
+                ASSERT_TRUE(::MoveFileExA((FDir / "ZAL.upd").c_str(), (FDir / "ZAL.exe").c_str(),
+                                          MOVEFILE_REPLACE_EXISTING));
+            }
+        }
+    };
     EXPECT_NO_THROW(Run("ZAL.exe"));
-    exiting.join();
-
-    EXPECT_GT(FWaits, 0);
-    EXPECT_EQ(test::Summary(ReadFileBytes(FDir / "ZAL.exe")), test::Summary(FNewZal));
-    EXPECT_FALSE(test::PathExists(FDir / "ZAL.upd"));
-    EXPECT_FALSE(test::PathExists(FDir / TemporaryName("ZAL.exe")));
-    ExpectPausedAndClosed();
+    ExpectUpdated();
+    ExpectPausedAndClosed(3);
 }
 
-TEST_F(CompletionTest, ReadOnlyTargetFailsWithoutWaiting) {
+INSTANTIATE_TEST_SUITE_P(ByWhom, CompletionAfterRelease, testing::Bool());
+
+TEST_F(CompletionTest, ReadOnlyTargetFailsWithoutWaitingOrTouchingTheStagedCopy) {
     ASSERT_NO_FATAL_FAILURE(LayOutBoth());
     ASSERT_TRUE(::SetFileAttributesA((FDir / "ZAL.exe").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(::SetFileAttributesA((FDir / "ZAL.upd").c_str(), FILE_ATTRIBUTE_READONLY));
     Listing before = ListDirectory(FDir.Path());
+    const auto attributes = [&](const char* name) { return ::GetFileAttributesA((FDir / name).c_str()); };
+    const DWORD installed = attributes("ZAL.exe");
+    const DWORD staged = attributes("ZAL.upd");
 
     Win32Error error = RunExpectingFailure("ZAL.exe");
 
     EXPECT_EQ(error.Code(), static_cast<unsigned long>(ERROR_ACCESS_DENIED));
-    EXPECT_STRNE(error.what(), "");
-    EXPECT_EQ(FWaits, 0);
     EXPECT_EQ(ListDirectory(FDir.Path()), before);
-    EXPECT_NE(::GetFileAttributesA((FDir / "ZAL.exe").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_EQ(attributes("ZAL.exe"), installed);
+    EXPECT_EQ(attributes("ZAL.upd"), staged);
     ExpectNeitherPauseNorClose();
 }
 
-TEST_F(CompletionTest, StagedCopyHeldWithoutSharingIsKept) {
+// The staged copy is the tool's own staging file. Its read-only bit used to travel with the copy onto the
+// installed file, or stop the deletion of the staged copy, so that every press applied the update again and
+// failed again.
+TEST_F(CompletionTest, RegressionReadOnlyStagedCopyNeverFinished) {
     ASSERT_NO_FATAL_FAILURE(LayOutBoth());
-    Listing before = ListDirectory(FDir.Path());
-    UniqueFile held(::CreateFileA((FDir / "ZAL.upd").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(held);
-    Win32Error error = RunExpectingFailure("ZAL.exe");
-    held.Reset();
-    EXPECT_STRNE(error.what(), "");
-    EXPECT_EQ(ListDirectory(FDir.Path()), before);
-    ExpectNeitherPauseNorClose();
-}
-
-// The update is in place but the staged copy cannot go; that is reported rather than passed over, since a
-// staged copy left behind would be applied again by a later run, over whatever is installed by then.
-TEST_F(CompletionTest, StagedCopyThatCannotBeRemovedIsReportedAfterTheUpdate) {
-    ASSERT_NO_FATAL_FAILURE(LayOutBoth());
-    UniqueFile reader(::CreateFileA((FDir / "ZAL.upd").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(reader);
-
-    Win32Error error = RunExpectingFailure("ZAL.exe");
-    reader.Reset();
-
-    EXPECT_STRNE(error.what(), "");
-    EXPECT_EQ(test::Summary(ReadFileBytes(FDir / "ZAL.exe")), test::Summary(FNewZal));
-    EXPECT_EQ(test::Summary(ReadFileBytes(FDir / "ZAL.upd")), test::Summary(FNewZal));
-    EXPECT_FALSE(test::PathExists(FDir / TemporaryName("ZAL.exe")));
-    ExpectNeitherPauseNorClose();
-
-    // Pressing again applies the same content once more, which is harmless, and removes the staged copy.
+    ASSERT_TRUE(::SetFileAttributesA((FDir / "ZAL.upd").c_str(), FILE_ATTRIBUTE_READONLY));
     Run("ZAL.exe");
-    EXPECT_EQ(test::Summary(ReadFileBytes(FDir / "ZAL.exe")), test::Summary(FNewZal));
-    EXPECT_FALSE(test::PathExists(FDir / "ZAL.upd"));
+    ExpectUpdated();
+    EXPECT_EQ(::GetFileAttributesA((FDir / "ZAL.exe").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     ExpectPausedAndClosed();
 }
 
-// The copy takes over the staged file's attributes. A read-only staged copy must not leave a read-only
-// installed file, which would block the next update; the staged copy itself is not ours to unprotect.
-TEST_F(CompletionTest, ReadOnlyStagedCopyIsAppliedWithoutItsReadOnlyBit) {
-    ASSERT_NO_FATAL_FAILURE(LayOutBoth());
-    ASSERT_TRUE(::SetFileAttributesA((FDir / "ZAL.upd").c_str(), FILE_ATTRIBUTE_READONLY));
-
-    Win32Error error = RunExpectingFailure("ZAL.exe");
-
-    EXPECT_EQ(error.Code(), static_cast<unsigned long>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(FWaits, 0);
-    EXPECT_EQ(test::Summary(ReadFileBytes(FDir / "ZAL.exe")), test::Summary(FNewZal));
-    EXPECT_EQ(::GetFileAttributesA((FDir / "ZAL.exe").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
-    EXPECT_TRUE(test::PathExists(FDir / "ZAL.upd"));
-    EXPECT_FALSE(test::PathExists(FDir / TemporaryName("ZAL.exe")));
-    ExpectNeitherPauseNorClose();
+// Wine can make no link that the system reports as one (its links are plain files to the programs it runs),
+// so the check is tested on the attributes that a link on Windows has.
+TEST(StagedCopyRefusalTest, OnlyALinkIsRefused) {
+    struct {
+        DWORD Attributes;
+        DWORD Refusal;
+    } cases[] = {
+        {FILE_ATTRIBUTE_NORMAL, ERROR_SUCCESS},
+        {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, ERROR_SUCCESS},
+        {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT, ERROR_CANT_ACCESS_FILE},
+        {FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT, ERROR_CANT_ACCESS_FILE},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(StagedCopyRefusal(c.Attributes), c.Refusal) << c.Attributes;
+    }
 }
 
 // A staged copy that the ANSI calls cannot reach (its directory is deeper than MAX_PATH) used to be taken

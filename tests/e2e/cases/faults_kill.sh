@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# The tool killed at spread-out moments after the press, over a large staged file: each time the installed
-# file is either the old one with the staged copy intact, or the whole new one with the staged copy gone or
-# still whole; and the next run removes any temporary file and completes the update. The moments are
-# spread over the phases of the replacement (copy, flush, move, deletion) as a few uninterrupted runs
-# measure them on this machine, and the last ones close in on the move. The outcomes are reported by kind.
-# ZAL_FAULTS_LONG=1: more trials over a bigger file.
+# The tool killed at spread-out moments after the press, over a large staged file that is not yet on disk:
+# each time, the directory holds either the old installed file with the staged copy intact, or the whole
+# new installed file with the staged copy gone, and nothing else; and the next run finishes from either.
+# The moments are spread over the replacement (the flush of the staged copy, then its rename over the
+# installed file) as a few uninterrupted runs measure it on this machine, and the last ones close in on the
+# rename. The outcomes are reported by kind. ZAL_FAULTS_LONG=1: more trials over a bigger file.
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
 source "$(dirname "$0")/../lib_faults.sh"
@@ -20,8 +20,9 @@ OLD_BYTES=$((3 * 1024 * 1024 + 17))
 
 NEW=$(faults_pattern "$STAGED_BYTES" new)
 OLD=$(faults_pattern "$OLD_BYTES" old)
-TMP_NAME=ZAL.exe.zalupdate-tmp
 
+# A fresh copy of the staged file each time, so that its content is still on its way to the disk when the
+# button is pressed, as it is right after ZAL wrote it.
 lay_out() { # -> DIR
     local dir
     dir=$(e2e_install trial)
@@ -30,111 +31,81 @@ lay_out() { # -> DIR
     printf '%s\n' "$dir"
 }
 
-# Watches DIR from the Linux side and prints, in milliseconds after the Unix time PRESS_NS, when the
-# temporary file appeared and reached its full size, when the installed file was replaced and when the
-# staged copy went; -1 for a phase it did not see. It creates READY once it has read the installed file,
-# so that the press never comes before the watch starts, and stops when the staged copy is gone.
-watch_phases() { # DIR PRESS_NS_FILE SECONDS READY
-    python3 - "$1" "$2" "$3" "$STAGED_BYTES" "$TMP_NAME" "$4" <<'EOF'
+# The directory holds the whole new installed file, the tool and nothing else.
+assert_updated() { # DIR
+    assert_same_file "$1/ZAL.exe" "$NEW"
+    assert_names "$1" ZALUpdate.exe ZAL.exe
+}
+
+# Watches DIR from the Linux side and prints, in milliseconds after the Unix time in PRESS_NS_FILE, when the
+# installed file was replaced (its inode changed); -1 when it did not see it. It creates READY once it has
+# read the installed file, so that the press never comes before the watch starts.
+watch_rename() { # DIR PRESS_NS_FILE SECONDS READY
+    python3 - "$@" <<'EOF'
 import os, sys, time
-folder, press_file, tmp_name, ready = sys.argv[1], sys.argv[2], sys.argv[5], sys.argv[6]
-seconds, full = float(sys.argv[3]), int(sys.argv[4])
-def stat(name):
-    try:
-        return os.stat(os.path.join(folder, name))
-    except FileNotFoundError:
-        return None
-installed = stat("ZAL.exe").st_ino
+folder, press_file, seconds, ready = sys.argv[1], sys.argv[2], float(sys.argv[3]), sys.argv[4]
+installed = os.stat(os.path.join(folder, "ZAL.exe")).st_ino
 open(ready, "w").close()
-seen = {}
+seen = None
 deadline = time.time() + seconds
-while time.time() < deadline and "delete" not in seen:
-    now = time.time_ns()
-    tmp, target, staged = stat(tmp_name), stat("ZAL.exe"), stat("ZAL.upd")
-    if tmp and "copy" not in seen:
-        seen["copy"] = now
-    if tmp and tmp.st_size == full and "flush" not in seen:
-        seen["flush"] = now
-    if target and target.st_ino != installed and "move" not in seen:
-        seen["move"] = now
-    if staged is None and "delete" not in seen:
-        seen["delete"] = now
-    time.sleep(0.0005)  # a busy loop would take a core from the tool and stretch the phases it measures
+while time.time() < deadline and seen is None:
+    try:
+        if os.stat(os.path.join(folder, "ZAL.exe")).st_ino != installed:
+            seen = time.time_ns()
+    except FileNotFoundError:
+        pass
+    time.sleep(0.0005)  # a busy loop would take a core from the tool and stretch what it measures
 with open(press_file) as f:
     press = int(f.read())
-for phase in ("copy", "flush", "move", "delete"):
-    print(phase, (seen[phase] - press) / 1e6 if phase in seen else -1)
+print((seen - press) / 1e6 if seen else -1)
 EOF
 }
 
-# An uninterrupted run completes the update and exits with 0. Then the phases are measured over three more
-# runs, each ended once its update is complete, and the median of each is printed as "PHASE MS". The whole
-# replacement takes a few tens of milliseconds, so a watcher kept off the processor by the load of the
-# machine can miss a phase; such a run is measured again, a few times at most.
-measure_phases() {
+# An uninterrupted run completes the update and exits with 0. Then the moment of the rename after the press
+# is measured over three more runs, each ended once its update is complete, and the median is printed.
+measure_rename() {
     local dir
     dir=$(lay_out)
     faults_launch "$dir" ZAL.exe
     faults_press "$FAULTS_PROC" press
     probe_ok waitexit "proc=$FAULTS_PROC" since=press timeout=60000
     assert_eq 0 "${R[code]}" "exit code"
-    assert_same_file "$dir/ZAL.exe" "$NEW"
-    assert_absent "$dir/ZAL.upd"
-    assert_absent "$dir/$TMP_NAME"
-    local measured=0 attempt phases
-    for ((attempt = 1; attempt <= 8 && measured < 3; attempt++)); do
+    assert_updated "$dir"
+    local run
+    for run in 1 2 3; do
         dir=$(lay_out)
         faults_launch "$dir" ZAL.exe
-        phases=$E2E_WORK/phases.attempt
         rm -f "$E2E_WORK/watching"
-        watch_phases "$dir" "$E2E_WORK/press.ns" 60 "$E2E_WORK/watching" >"$phases" &
+        watch_rename "$dir" "$E2E_WORK/press.ns" 60 "$E2E_WORK/watching" >"$E2E_WORK/rename.$run" &
         local watcher=$!
-        e2e_wait_for 30 "the phase watcher" test -e "$E2E_WORK/watching"
+        e2e_wait_for 30 "the rename watcher" test -e "$E2E_WORK/watching"
         date +%s%N >"$E2E_WORK/press.ns"
         faults_press "$FAULTS_PROC" press
         wait "$watcher"
         probe_ok kill "proc=$FAULTS_PROC"
-        assert_same_file "$dir/ZAL.exe" "$NEW"
-        assert_absent "$dir/ZAL.upd"
-        if grep -q ' -1$' "$phases"; then
-            e2e_log "measuring run $attempt missed a phase:" $(grep ' -1$' "$phases" | cut -d' ' -f1) >&2
-        else
-            measured=$((measured + 1))
-            mv "$phases" "$E2E_WORK/phases.$measured"
-        fi
+        assert_updated "$dir"
+        [ "$(cat "$E2E_WORK/rename.$run")" != -1 ] || e2e_fail "measuring run $run did not see the rename"
     done
-    [ "$measured" = 3 ] || e2e_fail "the phases were seen whole in only $measured of $((attempt - 1)) runs"
-    cat "$E2E_WORK"/phases.? | sort -k1,1 -k2,2n | awk '
-        { ms[$1, ++n[$1]] = $2 }
-        END {
-            split("copy flush move delete", order)
-            for (i = 1; i <= 4; i++) print order[i], ms[order[i], 2]
-        }'
+    cat "$E2E_WORK"/rename.? | sort -n | sed -n 2p
 }
 
-# Kill moments, in whole milliseconds after the press: a few before the copy starts, evenly over the copy
-# and the flush, and a few in the pause that follows.
-plan_moments() { # COPY FLUSH MOVE DELETE COUNT (ms) -> one moment a line
+# Kill moments, in whole milliseconds after the press: evenly up to the rename, and a few after it.
+plan_moments() { # RENAME COUNT (ms) -> one moment a line
     python3 - "$@" <<'EOF'
 import sys
-copy, flush, move, delete, count = [float(v) for v in sys.argv[1:6]]
-count = int(count)
-before = after = max(2, count // 10)
-in_copy = (count - before - after) // 2
-in_flush = count - before - after - in_copy
-def spread(lo, hi, n):
-    return [lo + (hi - lo) * (i + 0.5) / n for i in range(n)]
-moments = [copy * i / before for i in range(before)] + spread(copy, flush, in_copy)
-moments += spread(flush, move, in_flush) + spread(delete + 5, delete + 1000, after)
+rename, count = float(sys.argv[1]), int(sys.argv[2])
+after = max(2, count // 10)
+before = count - after
+moments = [rename * (i + 0.5) / before for i in range(before)]
+moments += [rename + 5 + 1000 * (i + 0.5) / after for i in range(after)]
 for m in moments:
     print(max(0, round(m)))
 EOF
 }
 
-# The move and the deletion take microseconds, and where they fall moves from run to run with the load of
-# the machine. So the last kills close in on the boundary that the trials so far show, each halfway between
-# the latest kill that left the old file and the earliest that left the new one, and never twice at the
-# same moment.
+# The rename takes microseconds, and where it falls moves from run to run with the load of the machine. So
+# the last kills close in on the boundary that the trials so far show, each halfway between the latest kill
+# that left the old file and the earliest that left the new one, and never twice at the same moment.
 next_boundary_moment() { # OUTCOMES_FILE -> a moment
     awk -F'\t' '
         { tried[$2] = 1 }
@@ -161,57 +132,30 @@ kill_trial() { # MS
     local ended=${R[already_ended]}
     [ "$ended" = 0 ] || assert_eq 0 "${R[code]}" "exit code of a run that ended before the kill"
 
-    local installed staged temporary
-    if cmp -s "$dir/ZAL.exe" "$OLD"; then
-        installed=old
-    elif cmp -s "$dir/ZAL.exe" "$NEW"; then
-        installed=new
+    local outcome
+    if cmp -s "$dir/ZAL.exe" "$OLD" && cmp -s "$dir/ZAL.upd" "$NEW"; then
+        assert_names "$dir" ZALUpdate.exe ZAL.exe ZAL.upd
+        outcome="old, staged copy intact"
+    elif cmp -s "$dir/ZAL.exe" "$NEW" && [ ! -e "$dir/ZAL.upd" ]; then
+        assert_names "$dir" ZALUpdate.exe ZAL.exe
+        outcome="new, staged copy gone"
     else
-        e2e_fail "killed at $1 ms: the installed file is neither the old nor the new one"
+        e2e_fail "killed at $1 ms: neither the old files nor the applied update: $(ls -l "$dir" | tr '\n' ' ')"
     fi
-    if [ ! -e "$dir/ZAL.upd" ]; then
-        staged=gone
-    elif cmp -s "$dir/ZAL.upd" "$NEW"; then
-        staged=whole
-    else
-        e2e_fail "killed at $1 ms: the staged copy is damaged"
-    fi
-    if [ ! -e "$dir/$TMP_NAME" ]; then
-        temporary=none
-    elif cmp -s "$dir/$TMP_NAME" "$NEW"; then
-        temporary=whole
-    elif cmp -s -n "$(stat -c %s "$dir/$TMP_NAME")" "$dir/$TMP_NAME" "$NEW"; then
-        temporary=partial
-    else
-        temporary=other
-    fi
-    case $installed/$staged in
-    old/whole | new/gone | new/whole) ;;
-    *) e2e_fail "killed at $1 ms: installed file $installed, staged copy $staged" ;;
-    esac
 
-    # The next run: a temporary file is cleared away and the update is completed.
+    # The next run finishes the update, or finds nothing left to do, and goes into its pause without an
+    # error box; ending it there saves three seconds a trial.
     faults_launch "$dir" ZAL.exe >&2
     local next=$FAULTS_PROC
     faults_press "$next" again >&2
-    e2e_wait_for 60 "the next run to complete the update" test ! -e "$dir/ZAL.upd" -a ! -e "$dir/$TMP_NAME"
-    # The run is in its pause by now; ending it there saves three seconds a trial.
-    probe_ok kill "proc=$next" after=500 since=again >&2
+    e2e_wait_for 60 "the next run to finish the update" test ! -e "$dir/ZAL.upd"
+    probe_ok time after=500 since=again >&2
+    ! probe msgbox "proc=$next" timeout=0 >&2 || e2e_fail "killed at $1 ms: the next run showed an error box"
+    probe_ok kill "proc=$next" >&2
     [ "${R[already_ended]}" = 0 ] || assert_eq 0 "${R[code]}" "exit code of the next run"
-    assert_same_file "$dir/ZAL.exe" "$NEW"
-    assert_absent "$dir/ZAL.upd"
-    assert_absent "$dir/$TMP_NAME"
+    assert_updated "$dir"
     probe_ok reset >&2
-
-    case $installed/$staged/$temporary in
-    old/whole/none) echo "old, no temporary file" ;;
-    old/whole/partial) echo "old, part of the temporary file" ;;
-    old/whole/whole) echo "old, whole temporary file" ;;
-    old/whole/other) echo "old, temporary file of other content" ;;
-    new/whole/none) echo "new, staged copy still whole" ;;
-    new/gone/none) echo "new, staged copy gone" ;;
-    *) e2e_fail "killed at $1 ms: a temporary file is left beside an applied update ($temporary)" ;;
-    esac
+    echo "$outcome"
 }
 
 run_trials() { # MS...
@@ -223,17 +167,12 @@ run_trials() { # MS...
 }
 
 test_killed_mid_replacement() {
-    measure_phases >"$E2E_WORK/phases"
-    local -a phases=()
-    local phase ms
-    while read -r phase ms; do
-        phases+=("$(printf '%.0f' "$ms")")
-    done <"$E2E_WORK/phases"
-    e2e_log "$((STAGED_BYTES / 1024 / 1024)) MiB staged; after the press: copy from ${phases[0]} ms," \
-        "flush from ${phases[1]} ms, move at ${phases[2]} ms, deletion at ${phases[3]} ms"
+    local rename
+    rename=$(printf '%.0f' "$(measure_rename)")
+    e2e_log "$((STAGED_BYTES / 1024 / 1024)) MiB staged; renamed over the installed file $rename ms after the press"
     local boundary=$((TRIALS * 3 / 10))
     local -a moments
-    mapfile -t moments < <(plan_moments "${phases[@]}" $((TRIALS - boundary)))
+    mapfile -t moments < <(plan_moments "$rename" $((TRIALS - boundary)))
     : >"$E2E_WORK/outcomes"
     run_trials "${moments[@]}"
     local i
@@ -243,19 +182,17 @@ test_killed_mid_replacement() {
     local trials
     trials=$(wc -l <"$E2E_WORK/outcomes")
     assert_ge "$trials" 30 "trials"
-    e2e_log "outcomes of $trials kills (installed file; kill moments in ms after the press):"
+    e2e_log "outcomes of $trials kills (kill moments in ms after the press):"
     local outcome
-    for outcome in "old, no temporary file" "old, part of the temporary file" "old, whole temporary file" \
-        "old, temporary file of other content" "new, staged copy still whole" "new, staged copy gone"; do
+    for outcome in "old, staged copy intact" "new, staged copy gone"; do
         awk -F'\t' -v o="$outcome" '$1 == o { n++; at = at " " $2 }
-            END { if (n || o !~ /other/) printf "      %3d  %-37s%s\n", n, o, at }' "$E2E_WORK/outcomes"
+            END { printf "      %3d  %-25s%s\n", n, o, at }' "$E2E_WORK/outcomes"
     done
-    # The spread has to reach into the replacement itself, or the trials prove little.
-    grep -q '^old, part of\|^old, whole' "$E2E_WORK/outcomes" ||
-        e2e_fail "no kill landed during the copy or the flush"
-    grep -q '^new' "$E2E_WORK/outcomes" || e2e_fail "no kill landed after the move"
+    # The spread has to reach both sides of the rename, or the trials prove little.
+    grep -q '^old' "$E2E_WORK/outcomes" || e2e_fail "no kill landed before the rename"
+    grep -q '^new' "$E2E_WORK/outcomes" || e2e_fail "no kill landed after the rename"
 }
 
 e2e_start
-e2e_test "killed mid-replacement: old or whole new, next run completes" test_killed_mid_replacement
+e2e_test "killed mid-replacement: old files or the whole update, next run finishes" test_killed_mid_replacement
 e2e_finish

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Nothing is lost when the installed file is held by another process or read-only, or when the staged name
-# is not a file; an empty staged file is an update like any other; and the tool works in a directory whose
-# name holds a code-page-932 character with 0x5C as its second byte.
+# is not a file; two instances pressed together apply the update once; an empty or read-only staged file is
+# an update like any other; and the tool works in a directory whose name holds a code-page-932 character
+# with 0x5C as its second byte.
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
 source "$(dirname "$0")/../lib_faults.sh"
@@ -25,13 +26,12 @@ lay_out() { # NAME -> DIR
 assert_nothing_lost() { # DIR NAME
     assert_same_file "$1/ZAL.exe" "$E2E_WORK/$2.old"
     assert_same_file "$1/ZAL.upd" "$E2E_WORK/$2.new"
-    assert_absent "$1/ZAL.exe.zalupdate-tmp"
+    assert_names "$1" ZALUpdate.exe ZAL.exe ZAL.upd Glimae.dll
 }
 
 assert_updated() { # DIR NAME
     assert_same_file "$1/ZAL.exe" "$E2E_WORK/$2.new"
-    assert_absent "$1/ZAL.upd"
-    assert_absent "$1/ZAL.exe.zalupdate-tmp"
+    assert_names "$1" ZALUpdate.exe ZAL.exe Glimae.dll
 }
 
 # The window closes three seconds after the press, with no error box, and the process exits with 0.
@@ -82,22 +82,24 @@ test_target_locked_past_the_retry_window() {
     assert_updated "$dir" locked
 }
 
-test_target_released_during_the_retry_window() {
+# ZAL started the tool twice, and the user presses both while ZAL still holds its file. Whichever gets the
+# file first applies the update; the other finds nothing left to do. Neither shows an error.
+test_two_instances_pressed_while_the_target_is_held() {
     local dir
-    dir=$(lay_out released)
+    dir=$(lay_out twice)
     faults_launch "$dir" ZAL.exe
-    local proc=$FAULTS_PROC hwnd=${R[hwnd]}
+    local first=$FAULTS_PROC first_window=${R[hwnd]} first_button=$FAULTS_BUTTON
+    faults_launch "$dir" ZAL.exe
+    local second=$FAULTS_PROC second_window=${R[hwnd]}
     probe_ok lock "path=$(winpath "$dir/ZAL.exe")"
     local lock=${R[id]}
-    faults_press "$proc" press
-    # Still waiting, the whole new content ready beside the held file.
-    probe_ok time after=1200 since=press
-    assert_same_file "$dir/ZAL.exe" "$E2E_WORK/released.old"
-    assert_same_file "$dir/ZAL.exe.zalupdate-tmp" "$E2E_WORK/released.new"
+    faults_press "$first" press "$first_button"
+    faults_press "$second" press
     probe_ok unlock "id=$lock" after=1500 since=press
-    assert_closes_after_the_pause "$proc" "$hwnd" press
-    assert_ge "${R[elapsed_ms]}" 4500 "exit after the press (ms): released at 1500, then the pause"
-    assert_updated "$dir" released
+    assert_closes_after_the_pause "$first" "$first_window" press
+    assert_ge "${R[elapsed_ms]}" 4500 "exit of the first after the press (ms): released at 1500, then the pause"
+    assert_closes_after_the_pause "$second" "$second_window" press
+    assert_updated "$dir" twice
 }
 
 test_read_only_target_is_refused_at_once() {
@@ -139,26 +141,32 @@ test_staged_name_that_is_a_directory_is_skipped() {
     assert_manifest_unchanged "$E2E_WORK/staged-dir.before" "$E2E_WORK/staged-dir.after" "the installation"
 }
 
-test_empty_staged_file_is_applied() {
+# The staged copy is the tool's own staging file: empty, it is an update like any other; read-only (a copy
+# from a read-only medium), its bit goes and it is applied.
+test_staged_copy_is_applied() { # empty | read-only
     local dir
-    dir=$(lay_out empty)
-    : >"$dir/ZAL.upd"
-    : >"$E2E_WORK/empty.new"
+    dir=$(lay_out "$1")
+    case $1 in
+    empty) : >"$dir/ZAL.upd" && : >"$E2E_WORK/empty.new" ;;
+    read-only) chmod a-w "$dir/ZAL.upd" ;;
+    esac
     faults_launch "$dir" ZAL.exe
     local proc=$FAULTS_PROC hwnd=${R[hwnd]}
     faults_press "$proc" press
     assert_closes_after_the_pause "$proc" "$hwnd" press
-    assert_updated "$dir" empty
-    assert_eq 0 "$(stat -c %s "$dir/ZAL.exe")" "size of the installed file"
+    assert_updated "$dir" "$1"
+    [[ $(stat -c %A "$dir/ZAL.exe") == ??w* ]] || e2e_fail "the installed file is read-only"
 }
 
 e2e_start
 e2e_test "target locked past the retry window: error box, nothing lost" \
     test_target_locked_past_the_retry_window
-e2e_test "target released during the retry window is replaced" test_target_released_during_the_retry_window
+e2e_test "two instances pressed while the target is held: one update, no error" \
+    test_two_instances_pressed_while_the_target_is_held
 e2e_test "read-only target is refused at once, nothing lost" test_read_only_target_is_refused_at_once
 e2e_test "staged name that is a directory is skipped" test_staged_name_that_is_a_directory_is_skipped
-e2e_test "empty staged file is applied" test_empty_staged_file_is_applied
+e2e_test "empty staged file is applied" test_staged_copy_is_applied empty
+e2e_test "read-only staged file is applied" test_staged_copy_is_applied read-only
 e2e_stop
 
 # ----- a directory name in code page 932 ----------------------------------------------------------------
@@ -204,7 +212,6 @@ test_tool_works_in_a_directory_with_a_0x5c_trail_byte() {
     run_cp932 "$dir" ZAL.exe
     assert_file_text "$dir/ZAL.exe" "$(printf 'new ZAL\r')"
     assert_absent "$dir/ZAL.upd"
-    assert_absent "$dir/ZAL.exe.zalupdate-tmp"
     outside >"$E2E_WORK/manifests/plain.after"
     assert_manifest_unchanged "$E2E_WORK/manifests/plain.before" "$E2E_WORK/manifests/plain.after" \
         "everything outside ZAL$HYO"
