@@ -27,8 +27,8 @@ void SetFont(TFont& font, const char* name, int height, TFontStyles style, TColo
     font.SetCharset(charset);
 }
 
-} // namespace
-
+// The layout's texts are stored as UTF-8 and shown in the system's ANSI code page; a character the code page
+// lacks becomes the code page's default character.
 std::string Utf8ToAnsi(std::string_view utf8) {
     if (utf8.empty()) {
         return {};
@@ -42,6 +42,8 @@ std::string Utf8ToAnsi(std::string_view utf8) {
     ::WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, ansi.data(), ansiLength, nullptr, nullptr);
     return ansi;
 }
+
+} // namespace
 
 TFormPrincipal::TFormPrincipal(TComponent* owner) : TForm(owner) {
     SetName("FormPrincipal");

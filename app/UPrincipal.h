@@ -26,8 +26,4 @@ protected:
     void CreateParams(TCreateParams& params) override;
 };
 
-// Texts are stored as UTF-8 and shown in the system's ANSI code page; a character the code page lacks
-// becomes the code page's default character.
-std::string Utf8ToAnsi(std::string_view utf8);
-
 } // namespace zal

@@ -36,10 +36,6 @@ private:
     unsigned long FWaitedMs = 0;
 };
 
-// What a staged copy with these file attributes is refused with (ERROR_CANT_ACCESS_FILE for a link), or
-// ERROR_SUCCESS when it may be installed; a read-only bit is no reason, since it is the tool's to clear.
-unsigned long StagedCopyRefusal(unsigned long attributes) noexcept;
-
 // Replaces target with its staged copy when argument 1 names it and the staged copy is a file: the staged
 // copy is flushed to disk and renamed over the installed file in one step, so the installed file is the old
 // one or the whole new one, never a mix, and no disk space is needed. A staged copy that another instance

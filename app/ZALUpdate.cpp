@@ -1,6 +1,7 @@
 // ZALUpdate: finishes an update that ZAL staged beside its installed files.
-#include "app/FileNames_win.h"
+#include "app/ProcessInputs.h"
 #include "app/UPrincipal.h"
+#include "base/DllSearch.h"
 #include "ui/Application.h"
 
 #include <windows.h>

@@ -7,11 +7,12 @@
 //   snapshot NAME gdi=N user=N handles=N probed_handles=N private_kb=N private_committed_kb=N
 //            pagefile_kb=N wrapper_gdi=N windows=N
 #include "app/UPrincipal.h"
+#include "base/Handles.h"
+#include "base/Win32Error.h"
 #include "bench/BenchSupport.h"
-#include "tests/win/UiErrorBox.h"
+#include "testkit/ErrorBoxWatcher.h"
+#include "testkit/GdiObjects.h"
 #include "ui/Application.h"
-#include "ui/Error.h"
-#include "ui/Handles.h"
 
 #include <psapi.h>
 #include <windows.h>
@@ -83,7 +84,7 @@ void Snapshot(const char* name) {
                 name, ::GetGuiResources(self, GR_GDIOBJECTS), ::GetGuiResources(self, GR_USEROBJECTS),
                 handles, ProbedHandles(), static_cast<unsigned long long>(memory.PrivateUsage / 1024),
                 PrivateCommittedKb(), static_cast<unsigned long long>(memory.PagefileUsage / 1024),
-                LiveGdiObjects(), ThreadWindows());
+                testkit::LiveGdiObjects(), ThreadWindows());
     std::fflush(stdout);
 }
 
@@ -94,11 +95,11 @@ bool CountersSeeObjects() {
     const bool handleSeen = ProbedHandles() == handles + 1;
     ::CloseHandle(event);
 
-    const long gdi = LiveGdiObjects();
+    const long gdi = testkit::LiveGdiObjects();
     bool gdiSeen = false;
     {
         UniquePen pen = OwnGdiObject(::CreatePen(PS_SOLID, 1, RGB(1, 2, 3)));
-        gdiSeen = LiveGdiObjects() == gdi + 1;
+        gdiSeen = testkit::LiveGdiObjects() == gdi + 1;
     }
 
     const unsigned long long privateKb = PrivateCommittedKb();
@@ -124,13 +125,13 @@ public:
     explicit BoxPresser(HWND owner)
         : FThread([this, owner] {
               while (!FStop) {
-                  HWND box = test::FindOwnedBox(owner);
+                  HWND box = testkit::FindOwnedBox(owner);
                   if (!box || !::IsWindowVisible(box)) {
                       ::Sleep(2);
                       continue;
                   }
                   if (FPressed == 0) {
-                      FFirstText = test::ReadBox(box).Text;
+                      FFirstText = testkit::ReadBox(box).Text;
                   }
                   ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
                   while (!FStop && ::IsWindow(box)) {
@@ -166,17 +167,20 @@ int main(int argc, char** argv) {
     TFormPrincipal* form = application.CreateForm<TFormPrincipal>();
     form->SetWindowState(wsMaximized);
     form->Show();
-    application.ProcessMessages();
+    while (application.ProcessMessage()) {
+    }
 
     const auto repaint = [&] {
         ::RedrawWindow(form->Handle(), nullptr, nullptr,
                        RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-        application.ProcessMessages();
+        while (application.ProcessMessage()) {
+        }
     };
     // A file held by another process: the error that the tool shows most.
     const auto errorBox = [&] {
         application.HandleException(std::make_exception_ptr(Win32Error(ERROR_SHARING_VIOLATION)));
-        application.ProcessMessages();
+        while (application.ProcessMessage()) {
+        }
     };
 
     if (!CountersSeeObjects()) {

@@ -4,9 +4,10 @@
 // bitmap. Both are finished with GdiFlush before the clock stops. They take turns. One line per run:
 //   run VARIANT INDEX MS
 // and a check that the panel really painted its gradient.
+#include "base/Handles.h"
 #include "bench/BenchSupport.h"
 #include "controls/Shader.h"
-#include "ui/Handles.h"
+#include "testkit/Dib.h"
 
 #include <windows.h>
 
@@ -29,22 +30,7 @@ constexpr TColor ToolFromColor = 8421440; // the layout's FromColor; the rest ar
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::atoi(argv[1]) : 200;
 
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = Width;
-    info.bmiHeader.biHeight = -Height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    UniqueMemoryDC dc(::CreateCompatibleDC(nullptr));
-    std::uint32_t* bits = nullptr;
-    UniqueBitmap bitmap = OwnGdiObject(
-        ::CreateDIBSection(dc.Get(), &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0));
-    if (!dc || !bitmap) {
-        std::fprintf(stderr, "bench_paint: cannot make the bitmap\n");
-        return 1;
-    }
-    SelectScope selected(dc.Get(), bitmap.Get());
+    testkit::Dib bitmap(Width, Height, RGB(0, 0, 0));
 
     TShader shader(nullptr);
     shader.SetBounds(0, 0, Width, Height);
@@ -55,11 +41,11 @@ int main(int argc, char** argv) {
     const RECT area{0, 0, Width, Height};
 
     const auto paintPanel = [&] {
-        shader.PaintTo(dc.Get());
+        shader.PaintTo(bitmap.DC());
         ::GdiFlush();
     };
     const auto fillOnce = [&] {
-        ::FillRect(dc.Get(), &area, brush.Get());
+        ::FillRect(bitmap.DC(), &area, brush.Get());
         ::GdiFlush();
     };
 
@@ -70,7 +56,7 @@ int main(int argc, char** argv) {
     for (int run = 0; run < runs; ++run) {
         for (int k = 0; k < 2; ++k) {
             const bool panel = (k + run) % 2 == 0;
-            std::fill(bits, bits + static_cast<std::size_t>(Width) * Height, 0u);
+            bitmap.Fill(RGB(0, 0, 0));
             Stopwatch clock;
             if (panel) {
                 paintPanel();
@@ -84,9 +70,9 @@ int main(int argc, char** argv) {
 
     // The top row has the first colour and the bottom row a darker one, towards the default black.
     paintPanel();
-    const std::uint32_t top = bits[0] & 0xFFFFFF;
-    const std::uint32_t bottom = bits[static_cast<std::size_t>(Height - 1) * Width] & 0xFFFFFF;
-    const bool gradient = top == 0x408080 && bottom != top && (bottom & 0xFF) < 0x10;
-    std::printf("check panel top=%06X bottom=%06X %s\n", top, bottom, gradient ? "ok" : "WRONG");
+    const COLORREF top = bitmap.At(0, 0);
+    const COLORREF bottom = bitmap.At(0, Height - 1);
+    const bool gradient = top == RGB(0x40, 0x80, 0x80) && bottom != top && GetBValue(bottom) < 0x10;
+    std::printf("check panel top=%06lX bottom=%06lX %s\n", top, bottom, gradient ? "ok" : "WRONG");
     return gradient ? 0 : 1;
 }

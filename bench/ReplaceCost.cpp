@@ -10,7 +10,7 @@
 #include "app/UpdateCompletion.h"
 #include "app/UpdatePlan.h"
 #include "bench/BenchSupport.h"
-#include "ui/Handles.h"
+#include "base/Handles.h"
 
 #include <windows.h>
 

@@ -5,8 +5,9 @@
 //   phases to_main=MS settings=MS application=MS initialize=MS title=MS create_form=MS show=MS paint=MS
 // to_main runs from the process's creation time to the entry point (loader, DLLs, runtime start-up). Then
 // it runs on like the tool until its window is closed.
-#include "app/FileNames_win.h"
+#include "app/ProcessInputs.h"
 #include "app/UPrincipal.h"
+#include "base/DllSearch.h"
 #include "bench/BenchSupport.h"
 #include "ui/Application.h"
 

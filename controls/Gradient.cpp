@@ -38,10 +38,11 @@ std::vector<GradientBand> GradientBands(TColor c1, TColor c2, const BandRect& bo
 
     const Rgb from = ColorToRgb(c1, sysColor);
     const Rgb to = ColorToRgb(c2, sysColor);
-    const double dr = (to.Red - from.Red) / 128.0;
-    const double dg = (to.Green - from.Green) / 128.0;
-    const double db = (to.Blue - from.Blue) / 128.0;
-    const double s = (static_cast<double>(end) - start) / 128.0;
+    constexpr double count = GradientBandCount;
+    const double dr = (to.Red - from.Red) / count;
+    const double dg = (to.Green - from.Green) / count;
+    const double db = (to.Blue - from.Blue) / count;
+    const double s = (static_cast<double>(end) - start) / count;
     const long long length = static_cast<long long>(std::trunc(s)) + 1;
 
     bands.reserve(GradientBandCount);
@@ -86,27 +87,6 @@ std::vector<GradientBand> MirrorGradient(const BandRect& bounds, TColor from, TC
     std::vector<GradientBand> mirror = GradientBands(fromMirror, toMirror, second, axis, sysColor);
     bands.insert(bands.end(), mirror.begin(), mirror.end());
     return bands;
-}
-
-PixelBuffer::PixelBuffer(int width, int height, std::uint32_t background)
-    : Width(std::max(width, 0)), Height(std::max(height, 0)),
-      Pixels(static_cast<std::size_t>(Width) * Height, background) {}
-
-PixelBuffer RasteriseBands(const std::vector<GradientBand>& bands, int width, int height,
-                           std::uint32_t background) {
-    PixelBuffer picture(width, height, background);
-    for (const GradientBand& band : bands) {
-        const int left = std::max(band.Bounds.Left, 0);
-        const int top = std::max(band.Bounds.Top, 0);
-        const int right = std::min(band.Bounds.Right, picture.Width);
-        const int bottom = std::min(band.Bounds.Bottom, picture.Height);
-        for (int y = top; y < bottom; ++y) {
-            for (int x = left; x < right; ++x) {
-                picture.At(x, y) = static_cast<std::uint32_t>(band.Color);
-            }
-        }
-    }
-    return picture;
 }
 
 } // namespace zal

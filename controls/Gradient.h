@@ -1,7 +1,7 @@
 #pragma once
 // The gradient panel's picture as data: the bands MirrorGradient and GradientBands draw, each a colour and a
 // rectangle, in drawing order (a later band covers an earlier one where they overlap). Portable, so the
-// Windows paint and the tests share one model; RasteriseBands turns a band list into pixels.
+// Windows paint and the tests share one model.
 #include "ui/Colors.h"
 
 #include <cstdint>
@@ -45,20 +45,5 @@ std::vector<GradientBand> GradientBands(TColor c1, TColor c2, const BandRect& bo
 // of bounds and fromMirror..toMirror on the second (one pixel longer for an odd extent).
 std::vector<GradientBand> MirrorGradient(const BandRect& bounds, TColor from, TColor to, TColor fromMirror,
                                          TColor toMirror, GradientAxis axis, const SysColorLookup& sysColor);
-
-// A row-major picture of 0x00BBGGRR pixels.
-struct PixelBuffer {
-    int Width = 0;
-    int Height = 0;
-    std::vector<std::uint32_t> Pixels;
-
-    PixelBuffer(int width, int height, std::uint32_t background);
-    std::uint32_t At(int x, int y) const { return Pixels[static_cast<std::size_t>(y) * Width + x]; }
-    std::uint32_t& At(int x, int y) { return Pixels[static_cast<std::size_t>(y) * Width + x]; }
-};
-
-// Fills each band's rectangle, clipped to the picture, in order over background.
-PixelBuffer RasteriseBands(const std::vector<GradientBand>& bands, int width, int height,
-                           std::uint32_t background);
 
 } // namespace zal

@@ -1,18 +1,15 @@
 #include "ui/Application.h"
 
-#include "ui/WindowBinding.h"
-
-#include "ui/Error.h"
+#include "base/Win32Error.h"
+#include "base/WindowBinding.h"
+#include "ui/ErrorBox.h"
 #include "ui/Graphics.h"
+#include "ui/Monitor.h"
 
 #include <objbase.h>
 
 #include <algorithm>
 #include <cstring>
-
-#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
-#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
-#endif
 
 namespace zal {
 
@@ -23,6 +20,8 @@ namespace {
 constexpr DWORD ApplicationWindowStyle =
     WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr const char* ApplicationClassName = "TApplication";
+// The keyboard messages that the dialog-key filter sees: WM_KEYDOWN up to the last one before WM_UNICHAR.
+constexpr UINT LastFilteredKeyMessage = 0x108;
 
 bool IsVersion4OrLater() {
     return LOBYTE(LOWORD(::GetVersion())) >= 4;
@@ -71,10 +70,16 @@ TApplication::TApplication() : TComponent(nullptr) {
     FTaskbarCreated = ::RegisterWindowMessageA("TaskbarCreated");
     CreateHandle();
     Application = this;
+    SetExceptionHandler([](std::exception_ptr error) {
+        if (Application) {
+            Application->HandleException(error);
+        }
+    });
 }
 
 TApplication::~TApplication() {
     Finish();
+    SetExceptionHandler(nullptr);
     Application = nullptr;
 }
 
@@ -122,30 +127,18 @@ LRESULT CALLBACK TApplication::WindowProc(HWND window, UINT message, WPARAM wPar
 LRESULT TApplication::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CLOSE:
-        // The taskbar button's Close: the main form's one close operation, never a bare DestroyWindow.
-        if (FMainForm) {
-            FMainForm->Close();
-        }
+        WMClose();
         return 0;
     case WM_ENDSESSION:
-        if (wParam) {
-            FTerminated = true;
-        }
+        WMEndSession(wParam);
         return 0;
     case WM_SYSCOMMAND:
-        switch (wParam & 0xFFF0) {
-        case SC_MINIMIZE:
-            Minimize();
-            return 0;
-        case SC_RESTORE:
-            Restore();
+        if (WMSysCommand(wParam)) {
             return 0;
         }
         break;
     case WM_SETFOCUS:
-        // Activated through the taskbar button: the keys belong to the main form.
-        if (FMainForm && FMainForm->Visible() && ::IsWindowEnabled(FMainForm->Handle())) {
-            ::SetFocus(FMainForm->Handle());
+        if (WMSetFocus()) {
             return 0;
         }
         break;
@@ -159,6 +152,42 @@ LRESULT TApplication::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     }
     return ::DefWindowProcA(FHandle, message, wParam, lParam);
+}
+
+// The taskbar button's Close: the main form's one close operation, never a bare DestroyWindow.
+void TApplication::WMClose() {
+    if (FMainForm) {
+        FMainForm->Close();
+    }
+}
+
+// The user is logged off: the loop ends at its next test, without the close operation.
+void TApplication::WMEndSession(WPARAM ending) {
+    if (ending) {
+        FTerminated = true;
+    }
+}
+
+// Minimise and restore from the taskbar button act on the whole tool; true when handled.
+bool TApplication::WMSysCommand(WPARAM command) {
+    switch (command & 0xFFF0) {
+    case SC_MINIMIZE:
+        Minimize();
+        return true;
+    case SC_RESTORE:
+        Restore();
+        return true;
+    }
+    return false;
+}
+
+// Activated through the taskbar button: the keys belong to the main form. True when it took them.
+bool TApplication::WMSetFocus() {
+    if (FMainForm && FMainForm->Visible() && ::IsWindowEnabled(FMainForm->Handle())) {
+        ::SetFocus(FMainForm->Handle());
+        return true;
+    }
+    return false;
 }
 
 void TApplication::SettingsChanged() {
@@ -258,13 +287,8 @@ bool TApplication::ProcessMessage() {
     return true;
 }
 
-void TApplication::ProcessMessages() {
-    while (ProcessMessage()) {
-    }
-}
-
 bool TApplication::IsKeyMessage(const MSG& message) {
-    if (message.message < WM_KEYDOWN || message.message > 0x108) {
+    if (message.message < WM_KEYDOWN || message.message > LastFilteredKeyMessage) {
         return false;
     }
     HWND target = ::GetCapture();
@@ -297,7 +321,6 @@ void TApplication::HandleException(std::exception_ptr error) {
 }
 
 void TApplication::ShowException(std::string_view message) {
-    std::string text = ErrorBoxText(message);
     std::string caption = Title();
     if (HWND capture = ::GetCapture()) {
         ::SendMessageA(capture, WM_CANCELMODE, 0, 0);
@@ -307,15 +330,12 @@ void TApplication::ShowException(std::string_view message) {
     RECT home{};
     bool moved = false;
     if (active && FHandle) {
-        HMONITOR monitor = ::MonitorFromWindow(active, MONITOR_DEFAULTTONEAREST);
-        if (monitor != ::MonitorFromWindow(FHandle, MONITOR_DEFAULTTONEAREST)) {
-            MONITORINFO info{};
-            info.cbSize = sizeof info;
-            ::GetMonitorInfoA(monitor, &info);
+        RECT theirs = MonitorAreaOf(active);
+        RECT ours = MonitorAreaOf(FHandle);
+        if (!::EqualRect(&theirs, &ours)) {
             ::GetWindowRect(FHandle, &home);
-            const RECT& area = info.rcMonitor;
-            ::SetWindowPos(FHandle, nullptr, area.left + (area.right - area.left) / 2,
-                           area.top + (area.bottom - area.top) / 2, 0, 0,
+            POINT centre = CentredIn(theirs, 0, 0);
+            ::SetWindowPos(FHandle, nullptr, centre.x, centre.y, 0, 0,
                            SWP_NOSIZE | SWP_NOZORDER | SWP_NOREDRAW | SWP_NOACTIVATE);
             moved = true;
         }
@@ -324,7 +344,7 @@ void TApplication::ShowException(std::string_view message) {
     ::EnumThreadWindows(::GetCurrentThreadId(), DisableWindow, reinterpret_cast<LPARAM>(&windows));
     HWND focus = ::GetFocus();
 
-    ::MessageBoxA(FHandle, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
+    ShowErrorBox(FHandle, caption, message);
 
     for (HWND window : windows.Disabled) {
         ::EnableWindow(window, TRUE);
@@ -396,23 +416,12 @@ void TApplication::RemoveForm(TForm* form) {
     }
 }
 
-void HandleException(std::exception_ptr error) noexcept {
-    try {
-        if (Application) {
-            Application->HandleException(error);
-        }
-    } catch (...) {
-        // Reporting failed too; the loop must go on regardless.
-    }
-}
-
 int RunApplication(std::string_view caption, const std::function<int()>& body) noexcept {
     // The application object, and with it its window, is gone by the time an error gets here: the box
     // stands on its own.
     const auto show = [caption](std::string_view message) noexcept {
         try {
-            ::MessageBoxA(nullptr, ErrorBoxText(message).c_str(), std::string(caption).c_str(),
-                          MB_OK | MB_ICONERROR);
+            ShowErrorBox(nullptr, caption, message);
         } catch (...) {
             // Not even the box could be shown; the exit code is all that is left to get right.
         }
@@ -426,26 +435,6 @@ int RunApplication(std::string_view caption, const std::function<int()>& body) n
         show("");
     }
     return 0;
-}
-
-std::string ErrorBoxText(std::string_view message) {
-    std::string text(message);
-    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') {
-        text += '.';
-    }
-    return text;
-}
-
-bool HardenDllSearch() noexcept {
-    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
-    FARPROC proc = kernel ? ::GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
-    if (!proc) {
-        return false;
-    }
-    using SetDefaultDllDirectoriesProc = BOOL(WINAPI*)(DWORD);
-    auto setDefaultDllDirectories =
-        reinterpret_cast<SetDefaultDllDirectoriesProc>(reinterpret_cast<void*>(proc));
-    return setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
 }
 
 } // namespace zal

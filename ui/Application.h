@@ -28,7 +28,6 @@ public:
 
     // Initialises COM for this thread; it is uninitialised at the end only when this succeeded.
     void Initialize();
-    bool ComInitialized() const noexcept { return FComInitialized; }
 
     // The application window's text: the taskbar button's text and the error box's caption.
     std::string Title() const;
@@ -55,14 +54,11 @@ public:
 
     // Posts the quit message; the loop ends when it takes it.
     void Terminate();
-    bool Terminated() const noexcept { return FTerminated; }
 
     // One step of the loop: handles one message, or waits when none is there.
     void HandleMessage();
-    // Handles one message; false when none was waiting.
+    // Handles one message through the dialog-key filter; false when none was waiting.
     bool ProcessMessage();
-    // Takes messages until none is waiting.
-    void ProcessMessages();
 
     // The error box for an exception that escaped a handler; a SilentAbort shows nothing.
     void HandleException(std::exception_ptr error);
@@ -86,9 +82,13 @@ private:
 
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam);
+    void WMClose();
+    void WMEndSession(WPARAM ending);
+    bool WMSysCommand(WPARAM command);
+    bool WMSetFocus();
+    void SettingsChanged();
     void CreateHandle();
     bool IsKeyMessage(const MSG& message);
-    void SettingsChanged();
 
     HWND FHandle = nullptr;
     HICON FIcon = nullptr;
@@ -111,15 +111,5 @@ extern TApplication* Application;
 // an error box captioned caption instead, when a box can still be shown, and the result is then 0: the
 // program that started this one relies on that exit code.
 int RunApplication(std::string_view caption, const std::function<int()>& body) noexcept;
-
-// Hands an exception to the application's error box; without an application it is dropped.
-void HandleException(std::exception_ptr error) noexcept;
-
-// The error box's text: the message, with "." added when it is not empty and its last byte sorts after ".".
-std::string ErrorBoxText(std::string_view message);
-
-// Restricts where DLLs are loaded from to the system directory, where the system offers it. The entry point
-// calls it before anything else can load a DLL. True when the restriction is in force.
-bool HardenDllSearch() noexcept;
 
 } // namespace zal

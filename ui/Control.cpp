@@ -101,13 +101,6 @@ void TControl::SetVisible(bool visible) {
     }
 }
 
-void TControl::SetEnabled(bool enabled) {
-    if (FEnabled != enabled) {
-        FEnabled = enabled;
-        Invalidate();
-    }
-}
-
 void TControl::Invalidate() {
     if (FVisible && FParent && FParent->HandleAllocated()) {
         RECT area{FLeft, FTop, FLeft + FWidth, FTop + FHeight};
@@ -136,5 +129,10 @@ bool TControl::IsWithin(const TControl* ancestor) const noexcept {
 }
 
 void TControl::Paint(TCanvas&) {}
+
+void TControl::FillFace(TCanvas& canvas, const RECT& area) const {
+    canvas.SetBrushColor(FColor);
+    canvas.FillRect(area);
+}
 
 } // namespace zal

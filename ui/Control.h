@@ -43,8 +43,6 @@ public:
 
     bool Visible() const noexcept { return FVisible; }
     virtual void SetVisible(bool visible);
-    bool Enabled() const noexcept { return FEnabled; }
-    virtual void SetEnabled(bool enabled);
 
     // Asks for a repaint of the control's area; nothing happens before there is a window to paint.
     virtual void Invalidate();
@@ -59,13 +57,14 @@ public:
 protected:
     // Graphic controls draw themselves here, in their own coordinates (0,0 is their top-left corner).
     virtual void Paint(TCanvas& canvas);
+    // Fills area with the control's Color: its plain face.
+    void FillFace(TCanvas& canvas, const RECT& area) const;
     virtual void FontChanged();
     // Sets the fields only; windowed controls move their window in SetBounds and call this on
     // WM_SIZE/WM_MOVE.
     void SetBoundsFields(int left, int top, int width, int height) noexcept;
 
     bool FVisible = true;
-    bool FEnabled = true;
 
 private:
     friend class TWinControl;

@@ -2,6 +2,7 @@
 
 #include "ui/Application.h"
 #include "ui/Button.h"
+#include "ui/Monitor.h"
 #include "ui/Scaling.h"
 
 #include <stdexcept>
@@ -9,9 +10,6 @@
 namespace zal {
 
 namespace {
-
-// Posted to a form whose close action was caFree: it is destroyed once its own handler has returned.
-constexpr UINT CM_RELEASE = WM_APP + 0x3F00;
 
 int ShowCommandFor(TWindowState state) {
     switch (state) {
@@ -142,14 +140,11 @@ void TForm::ShowStep() {
         // A tool that was already active on another monitor keeps its windows there.
         TForm* active = Application ? Application->LastActiveForm() : nullptr;
         if (active && active != this && active->HandleAllocated()) {
-            HMONITOR theirs = ::MonitorFromWindow(active->Handle(), MONITOR_DEFAULTTONEAREST);
-            if (theirs != ::MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST)) {
-                MONITORINFO info{};
-                info.cbSize = sizeof info;
-                ::GetMonitorInfoA(theirs, &info);
-                const RECT& area = info.rcMonitor;
-                SetBounds(area.left + (area.right - area.left - Width()) / 2,
-                          area.top + (area.bottom - area.top - Height()) / 2, Width(), Height());
+            RECT theirs = MonitorAreaOf(active->Handle());
+            RECT ours = MonitorAreaOf(window);
+            if (!::EqualRect(&theirs, &ours)) {
+                POINT origin = CentredIn(theirs, Width(), Height());
+                SetBounds(origin.x, origin.y, Width(), Height());
             }
         }
         FPosition = poDesigned;
@@ -170,21 +165,8 @@ void TForm::Close() {
     }
     if (Application && Application->MainForm() == this) {
         Application->Terminate();
-        return;
-    }
-    switch (action) {
-    case caHide:
+    } else {
         Hide();
-        break;
-    case caMinimize:
-        SetWindowState(wsMinimized);
-        break;
-    case caFree:
-        Hide();
-        ::PostMessageA(Handle(), CM_RELEASE, 0, 0);
-        break;
-    case caNone:
-        break;
     }
 }
 
@@ -198,27 +180,36 @@ LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_ACTIVATE:
         return WMActivate(wParam, lParam);
     case WM_SETFOCUS:
-        if (FActiveControl && FActiveControl->CanFocus()) {
-            FActiveControl->SetFocus();
+        if (WMSetFocus()) {
             return 0;
         }
         break;
     case WM_SIZE:
-        if (FVisible) {
-            FWindowState = wParam == SIZE_MINIMIZED   ? wsMinimized
-                           : wParam == SIZE_MAXIMIZED ? wsMaximized
-                                                      : wsNormal;
-        }
-        if (wParam != SIZE_MINIMIZED) {
-            FClientWidth = LOWORD(lParam);
-            FClientHeight = HIWORD(lParam);
-        }
+        WMSize(wParam, lParam);
         break;
-    case CM_RELEASE:
-        delete this;
-        return 0;
     }
     return TWinControl::WndProc(message, wParam, lParam);
+}
+
+// The form itself takes the focus only to hand it on to the control that last had it. True when it did.
+bool TForm::WMSetFocus() {
+    if (FActiveControl && FActiveControl->CanFocus()) {
+        FActiveControl->SetFocus();
+        return true;
+    }
+    return false;
+}
+
+// The state follows what the user or the system did to the window; a minimised window keeps the client
+// size it will have again.
+void TForm::WMSize(WPARAM kind, LPARAM size) {
+    if (FVisible) {
+        FWindowState = kind == SIZE_MINIMIZED ? wsMinimized : kind == SIZE_MAXIMIZED ? wsMaximized : wsNormal;
+    }
+    if (kind != SIZE_MINIMIZED) {
+        FClientWidth = LOWORD(size);
+        FClientHeight = HIWORD(size);
+    }
 }
 
 LRESULT TForm::WMActivate(WPARAM wParam, LPARAM lParam) {
@@ -349,8 +340,7 @@ void TForm::ChangeScale(int m, int d) {
 
 bool TForm::EraseBackground(HDC dc) {
     TCanvas canvas(dc);
-    canvas.SetBrushColor(Color());
-    canvas.FillRect(ClientRect());
+    FillFace(canvas, ClientRect());
     return true;
 }
 

@@ -11,7 +11,7 @@ namespace zal {
 enum TFormBorderStyle { bsSizeable, bsToolWindow };
 enum TPosition { poDesigned, poScreenCenter };
 enum TWindowState { wsNormal, wsMinimized, wsMaximized };
-enum TCloseAction { caNone, caHide, caFree, caMinimize };
+enum TCloseAction { caNone, caHide };
 
 using TCloseEvent = std::function<void(TComponent* sender, TCloseAction& action)>;
 
@@ -38,8 +38,8 @@ public:
     void Hide() { SetVisible(false); }
     void SetVisible(bool visible) override;
 
-    // Close query, then OnClose with the action arriving as caHide; for the main form a close that is not
-    // refused (caNone) terminates the application, otherwise the action is carried out.
+    // Close query, then OnClose with the action arriving as caHide; a close that OnClose does not refuse
+    // (caNone) terminates the application for the main form and hides any other.
     void Close();
     virtual bool CloseQuery() { return true; }
     TCloseEvent OnClose;
@@ -73,6 +73,8 @@ protected:
 private:
     void ShowStep();
     LRESULT WMActivate(WPARAM wParam, LPARAM lParam);
+    bool WMSetFocus();
+    void WMSize(WPARAM kind, LPARAM size);
     void FocusActiveOrFirst();
 
     TFormBorderStyle FBorderStyle = bsSizeable;

@@ -113,75 +113,49 @@ TCanvas::TCanvas(HDC dc) : FDC(dc) {
     FFont.OnChange = [this] { FontChanged(); };
 }
 
-TCanvas::~TCanvas() {
-    if (FOriginalPen) {
-        ::SelectObject(FDC, FOriginalPen);
-    }
-    if (FOriginalBrush) {
-        ::SelectObject(FDC, FOriginalBrush);
-    }
-    if (FOriginalFont) {
-        ::SelectObject(FDC, FOriginalFont);
-    }
-}
-
 void TCanvas::SetPenColor(TColor color) {
     if (FPenColor != color) {
         FPenColor = color;
-        if (FPen) {
-            // Deselect before the pen goes, then make the new one on the next drawing.
-            ::SelectObject(FDC, FOriginalPen);
-            FPen.Reset();
-        }
+        // Deselected before it goes; the new one is made on the next drawing.
+        FPenSelected.reset();
+        FPen.Reset();
     }
 }
 
 void TCanvas::SetBrushColor(TColor color) {
     if (FBrushColor != color) {
         FBrushColor = color;
-        if (FBrush) {
-            ::SelectObject(FDC, FOriginalBrush);
-            FBrush.Reset();
-        }
+        FBrushSelected.reset();
+        FBrush.Reset();
     }
 }
 
 void TCanvas::RequirePen() {
     if (!FPen) {
         FPen = OwnGdiObject(::CreatePen(PS_SOLID, 1, ColorToRGB(FPenColor)));
-        HGDIOBJ old = ::SelectObject(FDC, FPen.Get());
-        if (!FOriginalPen) {
-            FOriginalPen = old;
-        }
+        FPenSelected.emplace(FDC, FPen.Get());
     }
 }
 
 void TCanvas::RequireBrush() {
     if (!FBrush) {
         FBrush = OwnGdiObject(::CreateSolidBrush(ColorToRGB(FBrushColor)));
-        HGDIOBJ old = ::SelectObject(FDC, FBrush.Get());
-        if (!FOriginalBrush) {
-            FOriginalBrush = old;
-        }
+        FBrushSelected.emplace(FDC, FBrush.Get());
     }
 }
 
 void TCanvas::RequireFont() {
     HFONT font = FFont.Handle();
     if (font != FSelectedFont) {
-        HGDIOBJ old = ::SelectObject(FDC, font);
-        if (!FOriginalFont) {
-            FOriginalFont = old;
-        }
+        FFontSelected.reset();
+        FFontSelected.emplace(FDC, font);
         FSelectedFont = font;
     }
 }
 
 void TCanvas::FontChanged() {
-    if (FSelectedFont) {
-        ::SelectObject(FDC, FOriginalFont);
-        FSelectedFont = nullptr;
-    }
+    FFontSelected.reset();
+    FSelectedFont = nullptr;
 }
 
 void TCanvas::Rectangle(int left, int top, int right, int bottom) {

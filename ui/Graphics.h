@@ -2,9 +2,10 @@
 // Fonts, colours and a canvas over GDI. A TCanvas draws on a DC it does not own; it selects into it only the
 // pen, brush and font it owns, and puts the DC's own objects back before it lets go of them.
 #include "ui/Colors.h"
-#include "ui/Handles.h"
+#include "base/Handles.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -68,7 +69,6 @@ public:
     explicit TCanvas(HDC dc);
     TCanvas(const TCanvas&) = delete;
     TCanvas& operator=(const TCanvas&) = delete;
-    ~TCanvas();
 
     HDC Handle() const noexcept { return FDC; }
 
@@ -98,9 +98,10 @@ private:
     UniquePen FPen;
     UniqueBrush FBrush;
     HFONT FSelectedFont = nullptr;
-    HGDIOBJ FOriginalPen = nullptr;
-    HGDIOBJ FOriginalBrush = nullptr;
-    HGDIOBJ FOriginalFont = nullptr;
+    // Declared after what they select, so the DC has its own objects back before those are deleted.
+    std::optional<SelectScope> FPenSelected;
+    std::optional<SelectScope> FBrushSelected;
+    std::optional<SelectScope> FFontSelected;
 };
 
 } // namespace zal

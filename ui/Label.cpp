@@ -53,8 +53,7 @@ void TLabel::AdjustBounds() {
 void TLabel::Paint(TCanvas& canvas) {
     RECT rect{0, 0, Width(), Height()};
     if (!FTransparent) {
-        canvas.SetBrushColor(Color());
-        canvas.FillRect(rect);
+        FillFace(canvas, rect);
     }
     ::SetBkMode(canvas.Handle(), TRANSPARENT);
     canvas.DrawText(FCaption, rect, LabelFormat);

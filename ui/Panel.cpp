@@ -13,15 +13,13 @@ void TPanel::CreateParams(TCreateParams& params) {
 }
 
 void TPanel::Paint(TCanvas& canvas) {
-    canvas.SetBrushColor(Color());
-    canvas.FillRect(ClientRect());
+    FillFace(canvas, ClientRect());
 }
 
 bool TPanel::EraseBackground(HDC dc) {
     if (!PaintCoversClient()) {
         TCanvas canvas(dc);
-        canvas.SetBrushColor(Color());
-        canvas.FillRect(ClientRect());
+        FillFace(canvas, ClientRect());
     }
     return true;
 }

@@ -1,8 +1,8 @@
 #include "ui/WinControl.h"
 
 #include "ui/Application.h"
-#include "ui/Error.h"
-#include "ui/WindowBinding.h"
+#include "base/Win32Error.h"
+#include "base/WindowBinding.h"
 
 #include <algorithm>
 #include <map>
@@ -90,9 +90,6 @@ void TWinControl::CreateParams(TCreateParams& params) {
     params.Style = WS_CHILD | WS_CLIPSIBLINGS;
     if (FVisible) {
         params.Style |= WS_VISIBLE;
-    }
-    if (!FEnabled) {
-        params.Style |= WS_DISABLED;
     }
     if (FTabStop) {
         params.Style |= WS_TABSTOP;
@@ -328,15 +325,11 @@ void TWinControl::AppendTabList(std::vector<TWinControl*>& list) const {
 
 bool TWinControl::CanFocus() const noexcept {
     for (const TControl* control = this; control; control = control->Parent()) {
-        if (!control->Visible() || !control->Enabled()) {
+        if (!control->Visible()) {
             return false;
         }
     }
     return true;
-}
-
-bool TWinControl::Focused() const noexcept {
-    return FHandle && ::GetFocus() == FHandle;
 }
 
 void TWinControl::SetFocus() {
@@ -361,15 +354,6 @@ void TWinControl::SetVisible(bool visible) {
         FVisible = visible;
         if (FHandle) {
             ::ShowWindow(FHandle, visible ? SW_SHOW : SW_HIDE);
-        }
-    }
-}
-
-void TWinControl::SetEnabled(bool enabled) {
-    if (FEnabled != enabled) {
-        FEnabled = enabled;
-        if (FHandle) {
-            ::EnableWindow(FHandle, enabled);
         }
     }
 }

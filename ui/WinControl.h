@@ -53,12 +53,10 @@ public:
     void SetTabOrder(int order);
 
     bool CanFocus() const noexcept;
-    bool Focused() const noexcept;
     void SetFocus();
 
     void SetBounds(int left, int top, int width, int height) override;
     void SetVisible(bool visible) override;
-    void SetEnabled(bool enabled) override;
     void Invalidate() override;
     void ChangeScale(int m, int d) override;
 

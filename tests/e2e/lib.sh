@@ -585,7 +585,8 @@ e2e_expect_children() {
 e2e_native_tool() {
     local bin=$E2E_HOME/bin/zal_shader_picture
     local -a sources=("$E2E_ROOT/tests/e2e/model/ShaderPicture.cpp" "$E2E_ROOT/controls/Gradient.cpp"
-        "$E2E_ROOT/controls/Gradient.h" "$E2E_ROOT/ui/Colors.h")
+        "$E2E_ROOT/testkit/BandPicture.cpp" "$E2E_ROOT/controls/Gradient.h" "$E2E_ROOT/testkit/BandPicture.h"
+        "$E2E_ROOT/ui/Colors.h")
     local source stale=0
     [ -x "$bin" ] || stale=1
     for source in "${sources[@]}"; do
@@ -593,7 +594,7 @@ e2e_native_tool() {
     done
     if [ $stale -eq 1 ]; then
         mkdir -p "$(dirname "$bin")"
-        g++ -std=c++20 -O1 -Wall -Wextra -Werror -I"$E2E_ROOT" -o "$bin.$$" "${sources[@]:0:2}" >&2 ||
+        g++ -std=c++20 -O1 -Wall -Wextra -Werror -I"$E2E_ROOT" -o "$bin.$$" "${sources[@]:0:3}" >&2 ||
             e2e_fail "cannot build $bin"
         mv -f "$bin.$$" "$bin"
     fi

@@ -1,6 +1,7 @@
 // CommandLineArg against the plain reference reader of the fuzz tree, so that a disagreement shows in the
 // normal suite and not only under the fuzzer.
 #include "app/FileNames.h"
+#include "testkit/CodePages.h"
 #include "tests/fuzz/ReferenceCommandLine.h"
 
 #include <gtest/gtest.h>
@@ -12,17 +13,9 @@ using namespace std::string_literals;
 namespace zal {
 namespace {
 
-MultiByteSettings Cp932Like() {
-    MultiByteSettings mb;
-    mb.MultiByteMode = true;
-    for (int c = 0x81; c <= 0xFC; ++c)
-        mb.LeadByteSet[c] = c <= 0x9F || c >= 0xE0;
-    return mb;
-}
-
 // Every argument of line, in both modes, as the product and the reference read it.
 void ExpectSameArguments(const std::string& line) {
-    for (const MultiByteSettings& mb : {MultiByteSettings{}, Cp932Like()}) {
+    for (const MultiByteSettings& mb : {MultiByteSettings{}, testkit::CodePage932()}) {
         const reference::LeadBytes lead = mb.LeadByteSet;
         const auto words = reference::Words(line, lead);
         for (std::size_t n = 0; n <= words.size() + 1; ++n) {

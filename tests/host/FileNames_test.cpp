@@ -1,4 +1,5 @@
 #include "app/FileNames.h"
+#include "testkit/CodePages.h"
 
 #include <gtest/gtest.h>
 
@@ -13,17 +14,8 @@ using namespace std::string_literals;
 namespace zal {
 namespace {
 
-const MultiByteSettings SingleByte{};
-
-// Code page 932's lead bytes, where 0x5C and 0x22 can follow a lead byte as its second byte.
-MultiByteSettings Cp932Like() {
-    MultiByteSettings mb;
-    mb.MultiByteMode = true;
-    for (int c = 0x81; c <= 0xFC; ++c)
-        mb.LeadByteSet[c] = c <= 0x9F || c >= 0xE0;
-    return mb;
-}
-const MultiByteSettings Cp932 = Cp932Like();
+const MultiByteSettings SingleByte = testkit::SingleByte();
+const MultiByteSettings Cp932 = testkit::CodePage932();
 
 struct ArgCase {
     std::string line;

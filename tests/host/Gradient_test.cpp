@@ -1,4 +1,5 @@
 #include "controls/Gradient.h"
+#include "testkit/BandPicture.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,9 @@
 
 namespace zal {
 namespace {
+
+using testkit::PixelBuffer;
+using testkit::RasteriseBands;
 
 constexpr std::uint32_t Background = 0xABCDEF;
 

@@ -1,4 +1,5 @@
 #include "app/UpdatePlan.h"
+#include "testkit/CodePages.h"
 
 #include <gtest/gtest.h>
 
@@ -7,23 +8,8 @@
 namespace zal {
 namespace {
 
-MultiByteSettings SingleByte() {
-    return {};
-}
-
-// Code page 932: a byte from 0x81 to 0x9F or 0xE0 to 0xFC begins a double-byte character, and 0x5C can
-// be its second byte.
-MultiByteSettings CodePage932() {
-    MultiByteSettings mb;
-    mb.MultiByteMode = true;
-    for (int b = 0x81; b <= 0x9F; ++b) {
-        mb.LeadByteSet[b] = true;
-    }
-    for (int b = 0xE0; b <= 0xFC; ++b) {
-        mb.LeadByteSet[b] = true;
-    }
-    return mb;
-}
+using testkit::CodePage932;
+using testkit::SingleByte;
 
 struct MatchCase {
     const char* Argument;

@@ -1,9 +1,9 @@
 // Starts the shell program as its own process and drives it from outside, as the system and the user would:
 // start-up with a show command, both close paths, the error box, log-off, and the exit code.
+#include "base/Win32Error.h"
+#include "testkit/ErrorBoxWatcher.h"
 #include "tests/win/TestSupport.h"
-#include "tests/win/UiErrorBox.h"
-#include "ui/Application.h"
-#include "ui/Error.h"
+#include "ui/ErrorBox.h"
 #include "ui/Scaling.h"
 
 #include <windows.h>
@@ -15,9 +15,9 @@
 
 namespace {
 
-using zal::test::ClassOf;
-using zal::test::ErrorBoxSeen;
-using zal::test::ErrorBoxWatcher;
+using zal::testkit::ClassOf;
+using zal::testkit::ErrorBoxSeen;
+using zal::testkit::ErrorBoxWatcher;
 
 constexpr const char* Title = "Atualiza\xE7\xE3o do ZAL";
 // Generous bounds for a slow machine; reaching one is a failure, never a measurement.
@@ -157,7 +157,7 @@ TEST(ApplicationShell, StartsWithBothWindowsAndTheCloseBoxEndsWithExitCodeZero) 
     HWND application = shell.Window("TApplication", true);
     ASSERT_NE(application, nullptr) << "visible while the form is";
     EXPECT_EQ(static_cast<DWORD>(::GetWindowLongPtrA(application, GWL_STYLE)), 0x84CA0000u | WS_VISIBLE);
-    EXPECT_EQ(zal::test::WindowText(application), Title);
+    EXPECT_EQ(zal::testkit::WindowText(application), Title);
     EXPECT_EQ(static_cast<DWORD>(::GetWindowLongPtrA(form, GWL_STYLE)), 0x06C80000u | WS_VISIBLE);
     EXPECT_EQ(::GetWindow(form, GW_OWNER), application);
     RECT client;

@@ -1,8 +1,9 @@
-#include "app/FileNames_win.h"
+#include "app/ProcessInputs.h"
 #include "app/UpdateCompletion.h"
+#include "app/UpdateFiles.h"
+#include "base/Handles.h"
+#include "base/Win32Error.h"
 #include "tests/win/TestSupport.h"
-#include "ui/Error.h"
-#include "ui/Handles.h"
 
 #include <windows.h>
 
@@ -48,9 +49,6 @@ TEST_F(FileIsPresentTest, DirectoryAndMissingNameAreNotPresent) {
     EXPECT_FALSE(FileIsPresent(FDir / "ZAL.upd"));
     EXPECT_FALSE(FileIsPresent(FDir / "Glimae.upd"));
     EXPECT_FALSE(FileIsPresent(FDir / "no such dir\\ZAL.upd"));
-    EXPECT_EQ(ProbePath(FDir / "ZAL.upd"), PathKind::Directory);
-    EXPECT_EQ(ProbePath(FDir / "Glimae.upd"), PathKind::Missing);
-    EXPECT_EQ(ProbePath(FDir / "no such dir\\ZAL.upd"), PathKind::Missing);
 }
 
 TEST_F(FileIsPresentTest, AttributesDoNotMatter) {
@@ -66,7 +64,6 @@ TEST_F(FileIsPresentTest, AttributesDoNotMatter) {
         ASSERT_NO_FATAL_FAILURE(WriteFileBytes(path, "x"));
         ASSERT_TRUE(::SetFileAttributesA(path.c_str(), c.Attributes));
         EXPECT_TRUE(FileIsPresent(path)) << c.Name;
-        EXPECT_EQ(ProbePath(path), PathKind::File) << c.Name;
     }
 }
 
@@ -98,22 +95,6 @@ TEST_F(FileIsPresentTest, OnlyTheSearchedNameCounts) {
     // The file system folds case, so the staged copy may be written in any case.
     ASSERT_NO_FATAL_FAILURE(WriteFileBytes(FDir / "zal.UPD", "x"));
     EXPECT_TRUE(FileIsPresent(FDir / "ZAL.upd"));
-}
-
-TEST(FileOperations, CopyReplacesOrCreatesAndDeletionReportsTheOutcome) {
-    TempDir dir("ops");
-    ASSERT_NO_FATAL_FAILURE(WriteFileBytes(dir / "a", std::string("new\0bytes", 9)));
-    ASSERT_NO_FATAL_FAILURE(WriteFileBytes(dir / "b", "old content that is longer"));
-    EXPECT_TRUE(CopyFileOver(dir / "a", dir / "b"));
-    EXPECT_EQ(ReadFileBytes(dir / "b"), std::string("new\0bytes", 9));
-    EXPECT_TRUE(CopyFileOver(dir / "a", dir / "c"));
-    EXPECT_EQ(ReadFileBytes(dir / "c"), std::string("new\0bytes", 9));
-    EXPECT_FALSE(CopyFileOver(dir / "missing", dir / "d"));
-    EXPECT_FALSE(PathExists(dir / "d"));
-
-    EXPECT_TRUE(RemoveFile(dir / "a"));
-    EXPECT_FALSE(PathExists(dir / "a"));
-    EXPECT_FALSE(RemoveFile(dir / "a"));
 }
 
 TEST(OwnExePathTest, IsThisProgramsFullPath) {

@@ -1,7 +1,9 @@
 // Runs in a Japanese locale (ctest sets LC_ALL=ja_JP.UTF-8, which gives Wine the ANSI code page 932), where a
 // backslash byte can be the second half of a double-byte character.
-#include "app/FileNames_win.h"
+#include "app/ProcessInputs.h"
 #include "app/UpdateCompletion.h"
+#include "app/UpdateFiles.h"
+#include "testkit/CodePages.h"
 #include "tests/win/TestSupport.h"
 
 #include <windows.h>
@@ -12,17 +14,6 @@
 
 namespace zal {
 namespace {
-
-std::array<bool, 256> CodePage932LeadBytes() {
-    std::array<bool, 256> set{};
-    for (int b = 0x81; b <= 0x9F; ++b) {
-        set[b] = true;
-    }
-    for (int b = 0xE0; b <= 0xFC; ++b) {
-        set[b] = true;
-    }
-    return set;
-}
 
 TEST(MultiByteSettingsTest, JapaneseLocaleHasCodePage932) {
     ASSERT_EQ(::GetACP(), 932u) << "run this suite with LC_ALL=ja_JP.UTF-8";
@@ -36,7 +27,7 @@ TEST(MultiByteSettingsTest, DecidedAndRedecidedFromTheLocale) {
     ASSERT_EQ(::GetACP(), 932u) << "run this suite with LC_ALL=ja_JP.UTF-8";
     DecideCurrentMultiByteSettings();
     EXPECT_TRUE(CurrentMultiByteSettings().MultiByteMode);
-    EXPECT_EQ(CurrentMultiByteSettings().LeadByteSet, CodePage932LeadBytes());
+    EXPECT_EQ(CurrentMultiByteSettings().LeadByteSet, testkit::CodePage932().LeadByteSet);
 
     // A settings change may have switched the thread locale away; deciding again starts from the user's.
     ASSERT_TRUE(::SetThreadLocale(MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT)));
@@ -45,7 +36,7 @@ TEST(MultiByteSettingsTest, DecidedAndRedecidedFromTheLocale) {
     RedecideMultiByteSettings();
     EXPECT_EQ(::GetThreadLocale() & 0x3FF, 0x11u);
     EXPECT_TRUE(CurrentMultiByteSettings().MultiByteMode);
-    EXPECT_EQ(CurrentMultiByteSettings().LeadByteSet, CodePage932LeadBytes());
+    EXPECT_EQ(CurrentMultiByteSettings().LeadByteSet, testkit::CodePage932().LeadByteSet);
 }
 
 class JapaneseHost : public IUpdateHost {

@@ -1,6 +1,9 @@
+#include "base/Handles.h"
 #include "controls/Gradient.h"
 #include "controls/Shader.h"
-#include "ui/Handles.h"
+#include "testkit/BandPicture.h"
+#include "testkit/Dib.h"
+#include "testkit/GdiObjects.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +16,11 @@
 namespace zal {
 namespace {
 
+using testkit::Dib;
+using testkit::LiveGdiObjects;
+using testkit::PixelBuffer;
+using testkit::RasteriseBands;
+
 // What a bitmap holds before painting, so a pixel the panel leaves alone shows up.
 constexpr COLORREF Untouched = RGB(0x12, 0x34, 0x56);
 
@@ -20,80 +28,22 @@ std::uint32_t SysColor(int index) {
     return ::GetSysColor(index);
 }
 
-// A 32-bpp top-down DIB section selected into a memory DC.
-class TBitmapTarget {
-public:
-    TBitmapTarget(int width, int height) : FWidth(width), FHeight(height) {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        FDC.Reset(::CreateCompatibleDC(nullptr));
-        FBitmap = OwnGdiObject(::CreateDIBSection(FDC.Get(), &info, DIB_RGB_COLORS,
-                                                  reinterpret_cast<void**>(&FBits), nullptr, 0));
-        if (!FDC || !FBitmap) {
-            ADD_FAILURE() << "cannot make a " << width << "x" << height << " bitmap";
-            return;
-        }
-        FOld = ::SelectObject(FDC.Get(), FBitmap.Get());
-        Fill(Untouched);
-    }
-    TBitmapTarget(const TBitmapTarget&) = delete;
-    TBitmapTarget& operator=(const TBitmapTarget&) = delete;
-    ~TBitmapTarget() {
-        if (FOld) {
-            ::SelectObject(FDC.Get(), FOld);
-        }
-    }
-
-    HDC DC() const noexcept { return FDC.Get(); }
-
-    void Fill(COLORREF color) {
-        ::GdiFlush();
-        const std::uint32_t value = (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color);
-        std::fill(FBits, FBits + static_cast<size_t>(FWidth) * FHeight, value);
-    }
-
-    // As a COLORREF (0x00BBGGRR), the model's order.
-    std::uint32_t Pixel(int x, int y) const {
-        const std::uint32_t value = FBits[static_cast<size_t>(y) * FWidth + x];
-        return ((value & 0xFF) << 16) | (value & 0xFF00) | ((value >> 16) & 0xFF);
-    }
-
-    // Compares every pixel with picture; describes the first difference and counts them all.
-    int Differences(const PixelBuffer& picture, std::string& first) const {
-        if (!FBits) {
-            first = "no bitmap";
-            return -1;
-        }
-        ::GdiFlush();
-        int count = 0;
-        for (int y = 0; y < FHeight; ++y) {
-            for (int x = 0; x < FWidth; ++x) {
-                if (Pixel(x, y) != picture.At(x, y)) {
-                    if (count++ == 0) {
-                        char text[96];
-                        std::snprintf(text, sizeof text, "(%d,%d) is %06X, the model says %06X", x, y,
-                                      Pixel(x, y), picture.At(x, y));
-                        first = text;
-                    }
-                }
+// Compares every pixel of target with picture; describes the first difference and counts them all.
+int Differences(const Dib& target, const PixelBuffer& picture, std::string& first) {
+    int count = 0;
+    for (int y = 0; y < target.Height(); ++y) {
+        for (int x = 0; x < target.Width(); ++x) {
+            const COLORREF painted = target.At(x, y);
+            if (painted != picture.At(x, y) && count++ == 0) {
+                char text[96];
+                std::snprintf(text, sizeof text, "(%d,%d) is %06lX, the model says %06X", x, y, painted,
+                              picture.At(x, y));
+                first = text;
             }
         }
-        return count;
     }
-
-private:
-    int FWidth;
-    int FHeight;
-    UniqueMemoryDC FDC;
-    UniqueBitmap FBitmap;
-    HGDIOBJ FOld = nullptr;
-    std::uint32_t* FBits = nullptr;
-};
+    return count;
+}
 
 // Opens the protected parts that a test drives directly, and counts the panel's own invalidations.
 class TTestShader : public TShader {
@@ -176,14 +126,14 @@ PixelBuffer Model(int width, int height, const TColors& colors, bool direction) 
 void ExpectPaintedAsModel(TShader& shader, const std::string& what) {
     const int width = shader.Width();
     const int height = shader.Height();
-    TBitmapTarget target(width, height);
+    Dib target(width, height, Untouched);
     shader.PaintTo(target.DC());
     const PixelBuffer model =
         Model(width, height,
               {shader.FromColor(), shader.ToColor(), shader.FromColorMirror(), shader.ToColorMirror()},
               shader.Direction());
     std::string first;
-    EXPECT_EQ(target.Differences(model, first), 0) << what << ": " << first;
+    EXPECT_EQ(Differences(target, model, first), 0) << what << ": " << first;
 }
 
 TEST(ShaderDefaults, AreThoseOfThePanelFamily) {
@@ -262,13 +212,13 @@ TEST(ShaderPaint, NoFromColourDrawsNothing) {
     shader.SetFromColor(clNone);
     shader.SetFromColorMirror(clWhite);
     EXPECT_FALSE(shader.PaintCoversClient());
-    TBitmapTarget target(40, 30);
+    Dib target(40, 30, Untouched);
     {
         TCanvas canvas(target.DC());
         shader.Paint(canvas);
     }
     std::string first;
-    EXPECT_EQ(target.Differences(PixelBuffer(40, 30, Untouched), first), 0) << first;
+    EXPECT_EQ(Differences(target, PixelBuffer(40, 30, Untouched), first), 0) << first;
 
     shader.SetFromColor(clBlack);
     EXPECT_TRUE(shader.PaintCoversClient());
@@ -294,7 +244,7 @@ TEST(ShaderPaint, ThousandRepaintsLeakNoGdiObject) {
     shader->SetFromColorMirror(clBtnFace);
     ::ShowWindow(host.Handle(), SW_SHOWNOACTIVATE);
     PumpMessages();
-    TBitmapTarget target(487, 90);
+    Dib target(487, 90, Untouched);
 
     const long liveBefore = LiveGdiObjects();
     const DWORD systemBefore = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
@@ -374,15 +324,15 @@ TEST(ShaderPaint, SkipsTheBackgroundEraseWhileItPaints) {
     shader->SetBounds(0, 0, 40, 30);
     shader->SetColor(clWhite);
     host.Handle();
-    TBitmapTarget target(40, 30);
+    Dib target(40, 30, Untouched);
     std::string first;
 
     EXPECT_NE(::SendMessageA(shader->Handle(), WM_ERASEBKGND, reinterpret_cast<WPARAM>(target.DC()), 0), 0);
-    EXPECT_EQ(target.Differences(PixelBuffer(40, 30, Untouched), first), 0) << first;
+    EXPECT_EQ(Differences(target, PixelBuffer(40, 30, Untouched), first), 0) << first;
 
     shader->SetFromColor(clNone);
     EXPECT_NE(::SendMessageA(shader->Handle(), WM_ERASEBKGND, reinterpret_cast<WPARAM>(target.DC()), 0), 0);
-    EXPECT_EQ(target.Differences(PixelBuffer(40, 30, 0xFFFFFF), first), 0) << "panel colour: " << first;
+    EXPECT_EQ(Differences(target, PixelBuffer(40, 30, 0xFFFFFF), first), 0) << "panel colour: " << first;
 }
 
 struct TPreset {

@@ -1,6 +1,7 @@
 #include "tests/win/TestSupport.h"
 
-#include "ui/Handles.h"
+#include "base/Handles.h"
+#include "ui/Application.h"
 
 #include <windows.h>
 
@@ -132,6 +133,11 @@ std::string Summary(const std::string& content) {
     std::snprintf(text, sizeof text, "<%lu bytes, hash %08x>", static_cast<unsigned long>(content.size()),
                   static_cast<unsigned>(hash));
     return text;
+}
+
+void ProcessPendingMessages() {
+    while (Application && Application->ProcessMessage()) {
+    }
 }
 
 std::map<std::string, std::string> ListDirectory(const std::string& directory) {

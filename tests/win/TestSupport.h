@@ -47,6 +47,9 @@ std::string Summary(const std::string& content);
 // content, each directory's name with "<dir>". Comparing two listings shows whether anything changed.
 std::map<std::string, std::string> ListDirectory(const std::string& directory);
 
+// Handles the messages waiting for the application's loop, through its own filters, until none is left.
+void ProcessPendingMessages();
+
 // path as a wide string; an absolute path with a drive gets the "\\?\" prefix that lifts MAX_PATH.
 std::wstring ExtendedPath(const std::string& path);
 

@@ -1,5 +1,7 @@
 // The component layer without an application object: ownership, painting, fonts, the label, the button and
 // scaling.
+#include "testkit/Dib.h"
+#include "testkit/GdiObjects.h"
 #include "ui/Button.h"
 #include "ui/Form.h"
 #include "ui/Label.h"
@@ -16,62 +18,12 @@
 namespace {
 
 using namespace zal;
+using testkit::Dib;
+using testkit::LiveGdiObjects;
 
 DWORD ProcessGdiObjects() {
     return ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
 }
-
-// A 32-bit top-down DIB selected into a memory DC, so tests can read what was painted.
-class Bitmap {
-public:
-    Bitmap(int width, int height, COLORREF fill) : FWidth(width), FHeight(height) {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        FDC = ::CreateCompatibleDC(nullptr);
-        FBitmap =
-            ::CreateDIBSection(FDC, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&FBits), nullptr, 0);
-        FOld = ::SelectObject(FDC, FBitmap);
-        for (int i = 0; i < width * height; ++i) {
-            FBits[i] = ToPixel(fill);
-        }
-    }
-    ~Bitmap() {
-        ::SelectObject(FDC, FOld);
-        ::DeleteObject(FBitmap);
-        ::DeleteDC(FDC);
-    }
-    HDC DC() const { return FDC; }
-    COLORREF At(int x, int y) const {
-        ::GdiFlush();
-        DWORD pixel = FBits[y * FWidth + x];
-        return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
-    }
-    int Count(const RECT& area, COLORREF color) const {
-        int count = 0;
-        for (int y = area.top; y < area.bottom; ++y) {
-            for (int x = area.left; x < area.right; ++x) {
-                count += At(x, y) == color;
-            }
-        }
-        return count;
-    }
-    int Width() const { return FWidth; }
-    int Height() const { return FHeight; }
-
-private:
-    static DWORD ToPixel(COLORREF c) { return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c); }
-    int FWidth;
-    int FHeight;
-    HDC FDC;
-    HBITMAP FBitmap;
-    HGDIOBJ FOld;
-    DWORD* FBits = nullptr;
-};
 
 constexpr COLORREF Blue = RGB(0, 0, 255);
 constexpr COLORREF White = RGB(255, 255, 255);
@@ -142,7 +94,7 @@ TEST(UiOwnership, DestroyingTheOwnerLeavesNoWindowNoGdiObjectAndNoComponent) {
         button = tree->Button->Handle();
         ::ShowWindow(form, SW_SHOWNA);
         ::UpdateWindow(form);
-        Bitmap bitmap(200, 80, White);
+        Dib bitmap(200, 80, White);
         tree->Panel->PaintTo(bitmap.DC());
         EXPECT_GT(LiveGdiObjects(), liveBefore) << "the fonts of label and button exist now";
         delete tree;
@@ -194,7 +146,7 @@ TEST(UiPainting, ThousandRepaintsLeaveTheGdiCountsUnchanged) {
     HWND form = tree.Form->Handle();
     ::ShowWindow(form, SW_SHOWNA);
     ::UpdateWindow(form);
-    Bitmap bitmap(200, 80, White);
+    Dib bitmap(200, 80, White);
     tree.Panel->PaintTo(bitmap.DC()); // fonts made once, before counting
     long liveBefore = LiveGdiObjects();
     DWORD processBefore = ProcessGdiObjects();
@@ -212,7 +164,7 @@ TEST(UiPainting, ThousandRepaintsLeaveTheGdiCountsUnchanged) {
 
 TEST(UiPainting, TransparentLabelDrawsOnlyItsLettersOverThePanelFace) {
     Tree tree;
-    Bitmap bitmap(200, 80, Green);
+    Dib bitmap(200, 80, Green);
     tree.Panel->PaintTo(bitmap.DC());
     RECT all{0, 0, 200, 80};
     RECT label{tree.Label->Left(), tree.Label->Top(), tree.Label->Left() + tree.Label->Width(),
@@ -232,7 +184,7 @@ TEST(UiPainting, OpaqueLabelFillsItsBoundsAndHiddenLabelDrawsNothing) {
     Tree tree;
     tree.Label->SetTransparent(false);
     tree.Label->SetColor(static_cast<TColor>(Red));
-    Bitmap bitmap(200, 80, Green);
+    Dib bitmap(200, 80, Green);
     tree.Panel->PaintTo(bitmap.DC());
     RECT label{tree.Label->Left(), tree.Label->Top(), tree.Label->Left() + tree.Label->Width(),
                tree.Label->Top() + tree.Label->Height()};
@@ -240,16 +192,16 @@ TEST(UiPainting, OpaqueLabelFillsItsBoundsAndHiddenLabelDrawsNothing) {
     EXPECT_GT(bitmap.Count(label, Red), 0);
 
     tree.Label->SetVisible(false);
-    Bitmap hidden(200, 80, Green);
+    Dib hidden(200, 80, Green);
     tree.Panel->PaintTo(hidden.DC());
     EXPECT_EQ(hidden.Count(RECT{0, 0, 200, 80}, Blue), 200 * 80);
 }
 
 TEST(UiPainting, PrintClientPaintsWhatPaintToPaints) {
     Tree tree;
-    Bitmap direct(200, 80, Green);
+    Dib direct(200, 80, Green);
     tree.Panel->PaintTo(direct.DC());
-    Bitmap printed(200, 80, Green);
+    Dib printed(200, 80, Green);
     ::SendMessageA(tree.Panel->Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(printed.DC()), PRF_CLIENT);
     int differences = 0;
     for (int y = 0; y < 80; ++y) {
@@ -262,13 +214,13 @@ TEST(UiPainting, PrintClientPaintsWhatPaintToPaints) {
 
 TEST(UiPainting, PanelErasesWithItsColourUnlessItsPaintCoversTheClientArea) {
     Tree tree;
-    Bitmap erased(200, 80, Green);
+    Dib erased(200, 80, Green);
     EXPECT_EQ(::SendMessageA(tree.Panel->Handle(), WM_ERASEBKGND, reinterpret_cast<WPARAM>(erased.DC()), 0),
               1);
     EXPECT_EQ(erased.At(0, 0), Blue);
 
     tree.Panel->CoversClient = true;
-    Bitmap skipped(200, 80, Green);
+    Dib skipped(200, 80, Green);
     EXPECT_EQ(::SendMessageA(tree.Panel->Handle(), WM_ERASEBKGND, reinterpret_cast<WPARAM>(skipped.DC()), 0),
               1)
         << "still reported as erased, so the system does not erase either";
@@ -388,8 +340,8 @@ TEST(UiFont, HandleCarriesExactlyTheFontValues) {
 }
 
 TEST(UiCanvas, RectangleOutlinesWithThePenFillsWithTheBrushAndExcludesRightAndBottom) {
+    Dib bitmap(12, 12, White);
     long liveBefore = LiveGdiObjects();
-    Bitmap bitmap(12, 12, White);
     HGDIOBJ penBefore = ::GetCurrentObject(bitmap.DC(), OBJ_PEN);
     HGDIOBJ brushBefore = ::GetCurrentObject(bitmap.DC(), OBJ_BRUSH);
     HGDIOBJ fontBefore = ::GetCurrentObject(bitmap.DC(), OBJ_FONT);

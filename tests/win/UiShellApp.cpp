@@ -2,6 +2,7 @@
 // button, the message loop, and the end. The button's first click fails, so a test can see the error box.
 // Every event is appended to the log file named by the first argument. With "fail-start-up" as the second,
 // the form's window class cannot be registered, so start-up itself fails.
+#include "base/DllSearch.h"
 #include "ui/Application.h"
 #include "ui/Button.h"
 #include "ui/Label.h"

@@ -1,8 +1,9 @@
 #include "app/UpdateCompletion.h"
+#include "app/UpdateFiles.h"
 #include "app/UpdatePlan.h"
+#include "base/Handles.h"
+#include "base/Win32Error.h"
 #include "tests/win/TestSupport.h"
-#include "ui/Error.h"
-#include "ui/Handles.h"
 
 #include <windows.h>
 

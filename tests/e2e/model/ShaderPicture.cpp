@@ -14,6 +14,7 @@
 // pixels of the rectangle's outermost ring and of its inside equal the model, and the commonest colour
 // inside with its count, inner_mode_count=C. Exit status 2 means bad input; the verdict is the caller's.
 #include "controls/Gradient.h"
+#include "testkit/BandPicture.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -27,6 +28,9 @@
 
 namespace zal {
 namespace {
+
+using testkit::PixelBuffer;
+using testkit::RasteriseBands;
 
 struct Rect {
     int X = 0;

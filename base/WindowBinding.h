@@ -8,6 +8,11 @@
 
 namespace zal {
 
+// Where an exception that escapes a handler goes. The application object installs its error box; until it
+// does, or once it is gone, the exception is dropped. The message loop hands over what escapes it the same
+// way.
+using ExceptionHandler = void (*)(std::exception_ptr error);
+void SetExceptionHandler(ExceptionHandler handler) noexcept;
 void HandleException(std::exception_ptr error) noexcept;
 
 // The body of a static window procedure for T: handle is T's window field and wndProc its (possibly virtual)

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-namespace zal::test {
+namespace zal::testkit {
 
 struct ErrorBoxSeen {
     bool Found = false;
@@ -122,4 +122,4 @@ private:
     std::thread FThread;
 };
 
-} // namespace zal::test
+} // namespace zal::testkit

@@ -1,4 +1,4 @@
-#include "ui/Error.h"
+#include "base/Win32Error.h"
 
 #include <windows.h>
 

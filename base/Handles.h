@@ -50,12 +50,10 @@ struct FindHandleTraits {
     static void Close(Handle handle) noexcept { ::FindClose(handle); }
 };
 
-// Counts the GDI objects that the wrappers hold, so tests can prove that painting leaks none
-// even where the system does not report a process's GDI object count.
-inline long& LiveGdiObjects() noexcept {
-    static long count = 0;
-    return count;
-}
+// Told of every GDI object that a wrapper takes (+1) and deletes (-1). Null in the tool; the test and
+// benchmark builds set it to count, since the system does not report a process's GDI objects everywhere
+// and a leak would otherwise go unseen.
+inline void (*GdiObjectHook)(int change) = nullptr;
 
 template <typename H>
 struct GdiObjectTraits {
@@ -63,15 +61,17 @@ struct GdiObjectTraits {
     static Handle Invalid() noexcept { return nullptr; }
     static void Close(Handle handle) noexcept {
         ::DeleteObject(handle);
-        --LiveGdiObjects();
+        if (GdiObjectHook) {
+            GdiObjectHook(-1);
+        }
     }
 };
 
-// Takes ownership of a freshly created GDI object; the count goes up only for a real handle.
+// Takes ownership of a freshly created GDI object.
 template <typename H>
 UniqueHandle<GdiObjectTraits<H>> OwnGdiObject(H handle) noexcept {
-    if (handle) {
-        ++LiveGdiObjects();
+    if (handle && GdiObjectHook) {
+        GdiObjectHook(+1);
     }
     return UniqueHandle<GdiObjectTraits<H>>(handle);
 }

@@ -1,7 +1,6 @@
-#include "app/FileNames_win.h"
+#include "app/ProcessInputs.h"
 
-#include "ui/Error.h"
-#include "ui/Handles.h"
+#include "base/Win32Error.h"
 
 #include <windows.h>
 
@@ -113,42 +112,6 @@ std::string OwnExePath() {
         throw Win32Error(ERROR_BAD_PATHNAME);
     }
     return path;
-}
-
-bool FileIsPresent(const std::string& path) {
-    WIN32_FIND_DATAA entry;
-    UniqueFind find(::FindFirstFileA(path.c_str(), &entry));
-    if (!find) {
-        return false;
-    }
-    find.Reset();
-    // Build pipelines stamp files with 1970 or far-future times; such a file is still the update.
-    return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-PathKind ProbePath(const std::string& path) {
-    WIN32_FIND_DATAA entry;
-    UniqueFind find(::FindFirstFileA(path.c_str(), &entry));
-    if (!find) {
-        DWORD error = ::GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_NO_MORE_FILES) {
-            return PathKind::Missing;
-        }
-        throw Win32Error(error);
-    }
-    return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Directory : PathKind::File;
-}
-
-bool CopyFileOver(const std::string& source, const std::string& destination) {
-    return ::CopyFileA(source.c_str(), destination.c_str(), FALSE) != 0;
-}
-
-bool RemoveFile(const std::string& path) {
-    return ::DeleteFileA(path.c_str()) != 0;
-}
-
-void Pause(unsigned long milliseconds) {
-    ::Sleep(milliseconds);
 }
 
 } // namespace zal
