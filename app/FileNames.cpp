@@ -23,8 +23,9 @@ bool IsSeparator(unsigned char c) {
 // Where the character at p ends, as CharNextA steps: a lead byte takes the next byte with it unless the line
 // ends there.
 std::size_t NextChar(std::string_view line, std::size_t p, const MultiByteSettings& mb) {
-    if (p + 1 < line.size() && IsLeadByte(static_cast<unsigned char>(line[p]), mb))
+    if (p + 1 < line.size() && IsLeadByte(static_cast<unsigned char>(line[p]), mb)) {
         return p + 2;
+    }
     return p + 1;
 }
 
@@ -36,8 +37,9 @@ std::size_t ReadWord(std::string_view line, std::size_t p, const MultiByteSettin
     const auto at = [&](std::size_t i) { return static_cast<unsigned char>(line[i]); };
     const auto take = [&](std::size_t from, std::size_t to) {
         length += to - from;
-        if (word != nullptr)
+        if (word != nullptr) {
             word->append(line.substr(from, to - from));
+        }
     };
 
     // Blanks and empty quote pairs before a word are dropped together, in any order.
@@ -59,8 +61,9 @@ std::size_t ReadWord(std::string_view line, std::size_t p, const MultiByteSettin
                 take(p, next);
                 p = next;
             }
-            if (p < line.size())
+            if (p < line.size()) {
                 ++p;
+            }
         } else {
             const std::size_t next = NextChar(line, p, mb);
             take(p, next);
@@ -74,11 +77,13 @@ std::size_t ReadWord(std::string_view line, std::size_t p, const MultiByteSettin
 // lead-byte set always ends a character, so the run of lead bytes right before i, paired from its start,
 // tells whether i is taken by the last of them.
 bool IsTrailByte(std::string_view s, std::size_t i, const MultiByteSettings& mb) {
-    if (!mb.MultiByteMode || i < 2)
+    if (!mb.MultiByteMode || i < 2) {
         return false;
+    }
     std::size_t run = 0;
-    for (std::size_t j = i - 1; j >= 1 && IsLeadByte(static_cast<unsigned char>(s[j - 1]), mb); --j)
+    for (std::size_t j = i - 1; j >= 1 && IsLeadByte(static_cast<unsigned char>(s[j - 1]), mb); --j) {
         ++run;
+    }
     return run % 2 == 1;
 }
 
@@ -92,10 +97,12 @@ void AddLeadByteRanges(const std::array<unsigned char, 12>& ranges, MultiByteSet
     for (std::size_t k = 0; k + 1 < ranges.size(); k += 2) {
         const unsigned first = ranges[k];
         const unsigned last = ranges[k + 1];
-        if (first == 0 && last == 0)
+        if (first == 0 && last == 0) {
             break;
-        for (unsigned c = first; c <= last; ++c)
+        }
+        for (unsigned c = first; c <= last; ++c) {
             mb.LeadByteSet[c] = true;
+        }
     }
 }
 
@@ -106,15 +113,17 @@ MultiByteSettings DecideMultiByteSettings(const LocaleFacts& facts) {
     const unsigned locale = facts.ThreadLocale == 0 ? 0x0409u : facts.ThreadLocale;
     const unsigned language = locale & 0x3FFu;
     if (facts.IsNT) {
-        if (IsSingleByteLanguage(language))
+        if (IsSingleByteLanguage(language)) {
             return mb;
+        }
         return CodePageMultiByteSettings(facts.LeadByteRanges);
     } else {
         // The set is only built when the system says it handles double-byte characters, so that it stays
         // empty whenever the mode is off.
         mb.MultiByteMode = facts.DbcsEnabled;
-        if (mb.MultiByteMode)
+        if (mb.MultiByteMode) {
             AddLeadByteRanges(facts.LeadByteRanges, mb);
+        }
     }
     return mb;
 }
@@ -131,21 +140,24 @@ unsigned ParseCodePage(std::string_view text, unsigned fallback) {
     // digits that fit is not a code page number: a sign, a blank or a trailing letter means the text is not
     // what it should be, and the process's own code page is the safer answer.
     text = text.substr(0, text.find('\0'));
-    if (text.empty())
+    if (text.empty()) {
         return fallback;
+    }
     unsigned value = 0;
     const char* const end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, value, 10);
-    if (error != std::errc() || stop != end)
+    if (error != std::errc() || stop != end) {
         return fallback;
+    }
     return value;
 }
 
 std::string CommandLineArg(std::string_view commandLine, int n, const MultiByteSettings& mb) {
     // The system's command line is a C string; whatever follows a NUL is not part of it.
     commandLine = commandLine.substr(0, commandLine.find('\0'));
-    if (n < 1)
+    if (n < 1) {
         return {};
+    }
     std::size_t p = 0;
     for (int index = 0;; ++index) {
         const std::size_t start = p;
@@ -158,8 +170,9 @@ std::string CommandLineArg(std::string_view commandLine, int n, const MultiByteS
             ReadWord(commandLine, start, mb, copied, &word);
             return word;
         }
-        if (length == 0)
+        if (length == 0) {
             return {};
+        }
     }
 }
 
@@ -168,8 +181,9 @@ std::size_t LastSeparatorIndex(std::string_view delimiters, std::string_view s, 
     while (i >= 1) {
         const char c = s[i - 1];
         if (c != '\0' && delimiters.find(c) != std::string_view::npos) {
-            if (!IsTrailByte(s, i, mb))
+            if (!IsTrailByte(s, i, mb)) {
                 return i;
+            }
             // The lead byte before a trail byte cannot end the search either, so both are passed over.
             i -= 2;
             continue;
@@ -201,8 +215,9 @@ std::string ReplaceExtension(std::string_view name, std::string_view extension, 
 std::string AsciiLower(std::string_view s) {
     std::string result(s);
     for (char& c : result) {
-        if (c >= 'A' && c <= 'Z')
+        if (c >= 'A' && c <= 'Z') {
             c = static_cast<char>(c + ('a' - 'A'));
+        }
     }
     return result;
 }

@@ -10,6 +10,7 @@
 #include "app/UpdateCompletion.h"
 #include "app/UpdatePlan.h"
 #include "bench/BenchSupport.h"
+#include "testkit/FakeUpdateHost.h"
 #include "base/Handles.h"
 
 #include <windows.h>
@@ -88,27 +89,6 @@ void RemoveIfThere(const std::string& path) {
     ::DeleteFileA(path.c_str());
 }
 
-// The tool in a directory of the benchmark's own: argument 1 names ZAL.exe, and the pause does nothing. Any
-// other pause is a wait for a held file, which would make the figure meaningless.
-class BenchHost final : public IUpdateHost {
-public:
-    explicit BenchHost(std::string directory) : FDirectory(std::move(directory)) {}
-    std::string Argument1() override { return "ZAL.exe"; }
-    std::string OwnExePath() override { return FDirectory + "ZALUpdate.exe"; }
-    const MultiByteSettings& MultiByte() override { return FSettings; }
-    void Pause(unsigned long milliseconds) override {
-        if (milliseconds != UpdatePauseMs) {
-            Fail("the completion waited, so something held a file");
-        }
-    }
-    void RequestClose() override { ++CloseRequests; }
-    int CloseRequests = 0;
-
-private:
-    std::string FDirectory;
-    MultiByteSettings FSettings;
-};
-
 struct Variant {
     const char* Name;
     std::function<void(const std::string& source, const std::string& target)> Timed;
@@ -136,7 +116,15 @@ int main(int argc, char** argv) {
     // The tool's own file only has to exist for its path to be taken as real.
     WriteSmallFile(directory + "ZALUpdate.exe");
 
-    BenchHost host(directory);
+    // The tool in the benchmark's directory, with argument 1 naming ZAL.exe; its pause does nothing.
+    testkit::FakeUpdateHost host;
+    host.ExePath = directory + "ZALUpdate.exe";
+    // A wait for a held file would make the figure meaningless.
+    host.WhilePaused = [&host](std::size_t) {
+        if (host.Pauses.back() != UpdatePauseMs) {
+            Fail("the completion waited, so something held a file");
+        }
+    };
     const std::vector<Variant> variants = {
         {"tool", [&](const std::string&, const std::string&) { CompleteUpdate(host); }},
         {"flush+rename",
@@ -178,7 +166,7 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         }
     }
-    if (host.CloseRequests != runs) {
+    if (host.Closes != runs) {
         Fail("the completion did not finish every run");
     }
     RemoveIfThere(master);

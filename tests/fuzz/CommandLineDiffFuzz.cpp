@@ -23,13 +23,15 @@ constexpr int EdgeArguments = 32;
 MultiByteSettings TakeSettings(std::string_view& input) {
     const unsigned char selector = static_cast<unsigned char>(input[0]);
     input.remove_prefix(1);
-    if ((selector & 0x80) == 0 || input.size() < MaskBytes)
+    if ((selector & 0x80) == 0 || input.size() < MaskBytes) {
         return fuzz::PickSettings(selector);
+    }
     MultiByteSettings mb;
     mb.MultiByteMode = (selector & 0x40) == 0;
     for (std::size_t bit = 0; bit < 8 * MaskBytes; ++bit) {
-        if ((static_cast<unsigned char>(input[bit / 8]) >> (bit % 8)) & 1)
+        if ((static_cast<unsigned char>(input[bit / 8]) >> (bit % 8)) & 1) {
             mb.LeadByteSet[0x80 + bit] = true;
+        }
     }
     input.remove_prefix(MaskBytes);
     return mb;
@@ -38,14 +40,16 @@ MultiByteSettings TakeSettings(std::string_view& input) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 1)
+    if (size < 1) {
         return 0;
+    }
     std::string_view line(reinterpret_cast<const char*>(data), size);
     const MultiByteSettings mb = TakeSettings(line);
     // With the mode off the set is ignored, whatever it holds.
     reference::LeadBytes lead{};
-    if (mb.MultiByteMode)
+    if (mb.MultiByteMode) {
         lead = mb.LeadByteSet;
+    }
 
     const auto words = reference::Words(line, lead);
     const int last = static_cast<int>(words.size()) + 1;
@@ -53,12 +57,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Each read walks the line from its start, so a line of thousands of words would cost millions of
         // steps. The first and the last arguments are enough there: a word read wrongly in the middle
         // either moves every word after it, up to the last, or goes wrong in a short line as well.
-        if (n == EdgeArguments && last - n > EdgeArguments)
+        if (n == EdgeArguments && last - n > EdgeArguments) {
             n = last - EdgeArguments;
+        }
         const std::size_t k = static_cast<std::size_t>(n);
         const std::string expected = n >= 1 && k < words.size() ? words[k] : std::string();
-        if (CommandLineArg(line, n, mb) != expected)
+        if (CommandLineArg(line, n, mb) != expected) {
             std::abort();
+        }
     }
     return 0;
 }

@@ -30,8 +30,9 @@ inline std::vector<std::pair<std::size_t, std::size_t>> SplitCharacters(std::str
 // Every word of line, word 0 first. A NUL ends the line.
 inline std::vector<std::string> Words(std::string_view line, const LeadBytes& lead) {
     const std::size_t nul = line.find('\0');
-    if (nul != std::string_view::npos)
+    if (nul != std::string_view::npos) {
         line = line.substr(0, nul);
+    }
 
     enum class State { Between, Plain, Quoted };
     State state = State::Between;
@@ -46,8 +47,9 @@ inline std::vector<std::string> Words(std::string_view line, const LeadBytes& le
         const bool quote = ch == "\"";
 
         if (state == State::Between) {
-            if (blank)
+            if (blank) {
                 continue;
+            }
             if (quote && k + 1 < chars.size() &&
                 line.substr(chars[k + 1].first, chars[k + 1].second) == "\"") {
                 ++k;
@@ -73,15 +75,17 @@ inline std::vector<std::string> Words(std::string_view line, const LeadBytes& le
             current.append(ch);
         }
     }
-    if (state != State::Between)
+    if (state != State::Between) {
         words.push_back(current);
+    }
     return words;
 }
 
 // Argument n (n >= 1) by the reference rules; empty when the line has no such word.
 inline std::string Argument(std::string_view line, int n, const LeadBytes& lead) {
-    if (n < 1)
+    if (n < 1) {
         return {};
+    }
     const auto words = Words(line, lead);
     return static_cast<std::size_t>(n) < words.size() ? words[static_cast<std::size_t>(n)] : std::string();
 }

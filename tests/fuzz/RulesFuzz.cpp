@@ -13,16 +13,18 @@ using namespace zal;
 namespace {
 
 void Require(bool condition) {
-    if (!condition)
+    if (!condition) {
         std::abort();
+    }
 }
 
 // Settings from the input: the fixed ones, or whatever DecideMultiByteSettings makes of arbitrary facts.
 MultiByteSettings TakeSettings(std::string_view& input) {
     const unsigned char selector = static_cast<unsigned char>(input[0]);
     input.remove_prefix(1);
-    if (selector < 0xC0 || input.size() < 15)
+    if (selector < 0xC0 || input.size() < 15) {
         return fuzz::PickSettings(selector);
+    }
 
     LocaleFacts facts;
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(input[k]); };
@@ -34,11 +36,13 @@ MultiByteSettings TakeSettings(std::string_view& input) {
 
     const MultiByteSettings mb = DecideMultiByteSettings(facts);
     bool anyLead = false;
-    for (bool lead : mb.LeadByteSet)
+    for (bool lead : mb.LeadByteSet) {
         anyLead = anyLead || lead;
+    }
     Require(mb.MultiByteMode || !anyLead);
-    if (facts.IsNT)
+    if (facts.IsNT) {
         Require(mb.MultiByteMode == anyLead);
+    }
     return mb;
 }
 
@@ -52,17 +56,20 @@ std::size_t LastDelimiterCharacter(std::string_view delimiters, std::string_view
             p += 2;
             continue;
         }
-        if (s[p] != '\0' && delimiters.find(s[p]) != std::string_view::npos)
+        if (s[p] != '\0' && delimiters.find(s[p]) != std::string_view::npos) {
             found = p + 1;
+        }
         ++p;
     }
     return found;
 }
 
 bool DelimitersAreLeadBytes(std::string_view delimiters, const MultiByteSettings& mb) {
-    for (char c : delimiters)
-        if (fuzz::IsLead(mb, c))
+    for (char c : delimiters) {
+        if (fuzz::IsLead(mb, c)) {
             return true;
+        }
+    }
     return false;
 }
 
@@ -86,8 +93,9 @@ void CheckPathRules(std::string_view s, const MultiByteSettings& mb) {
     const std::size_t i = LastSeparatorIndex("\\:", s, mb);
     Require(i <= s.size());
     Require(i == 0 || s[i - 1] == '\\' || s[i - 1] == ':');
-    if (!DelimitersAreLeadBytes(".\\:", mb))
+    if (!DelimitersAreLeadBytes(".\\:", mb)) {
         Require(i == LastDelimiterCharacter("\\:", s, mb));
+    }
     Require(DirectoryPart(s, mb) + FileNamePart(s, mb) == s);
     Require(DirectoryPart(s, mb).size() == i);
 
@@ -97,8 +105,9 @@ void CheckPathRules(std::string_view s, const MultiByteSettings& mb) {
     Require(s.substr(0, kept) == std::string_view(replaced).substr(0, kept));
     if (kept < s.size()) {
         Require(s[kept] == '.' && LastSeparatorIndex(".\\:", s, mb) == kept + 1);
-        if (!DelimitersAreLeadBytes(".\\:", mb))
+        if (!DelimitersAreLeadBytes(".\\:", mb)) {
             Require(LastDelimiterCharacter(".\\:", s, mb) == kept + 1);
+        }
     } else {
         const std::size_t e = LastSeparatorIndex(".\\:", s, mb);
         Require(e == 0 || s[e - 1] != '.');
@@ -134,8 +143,9 @@ void CheckCodePage(std::string_view text) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 2)
+    if (size < 2) {
         return 0;
+    }
     std::string_view input(reinterpret_cast<const char*>(data), size);
     const int n = static_cast<unsigned char>(input[0]) % 12 - 1;
     input.remove_prefix(1);

@@ -42,8 +42,9 @@ TEST(CommandLineReference, AgreesOnTrickyLines) {
         "tool.exe\x01\x02\x1F\x20\x21\x7F\x80\xFF",
         "   \t\r\n ",
     };
-    for (const auto& line : lines)
+    for (const auto& line : lines) {
         ExpectSameArguments(line);
+    }
 }
 
 // Every line of up to six bytes over the bytes that matter to the reader.
@@ -52,8 +53,9 @@ TEST(CommandLineReference, AgreesOnEveryShortLine) {
     std::string line;
     const auto extend = [&](const auto& self, std::size_t length) -> void {
         ExpectSameArguments(line);
-        if (length == 6 || testing::Test::HasFatalFailure())
+        if (length == 6 || testing::Test::HasFatalFailure()) {
             return;
+        }
         for (char c : alphabet) {
             line.push_back(c);
             self(self, length + 1);

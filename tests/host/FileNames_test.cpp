@@ -90,8 +90,9 @@ TEST(CommandLineArg, HasNoLengthLimit) {
     EXPECT_EQ(CommandLineArg("tool.exe \"" + quoted + "\"", 1, Cp932), quoted);
 
     std::string manyWords = "tool.exe";
-    for (int k = 1; k <= 20000; ++k)
+    for (int k = 1; k <= 20000; ++k) {
         manyWords += " w" + std::to_string(k);
+    }
     EXPECT_EQ(CommandLineArg(manyWords, 20000, SingleByte), "w20000");
     EXPECT_EQ(CommandLineArg(manyWords, 20001, SingleByte), "");
 }
@@ -171,17 +172,24 @@ TEST(ReplaceExtension, ReplacesOnlyTheLastExtensionOfTheName) {
         {"a.b\x95\\", Cp932, "a.upd"},
         {"a.b\x95\\", SingleByte, "a.b\x95\\.upd"},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(ReplaceExtension(c.name, ".upd", c.mb), c.expected) << testing::PrintToString(c.name);
+    }
 }
 
 TEST(AsciiLower, FoldsOnlyAToZ) {
-    for (int c = 0; c < 256; ++c) {
-        const std::string lowered = AsciiLower(std::string(1, char(c)));
-        const int expected = c >= 'A' && c <= 'Z' ? c + 0x20 : c;
-        EXPECT_EQ(lowered, std::string(1, char(expected))) << "byte " << c;
-    }
+    EXPECT_EQ(AsciiLower("ABCDEFGHIJKLMNOPQRSTUVWXYZ"), "abcdefghijklmnopqrstuvwxyz");
     EXPECT_EQ(AsciiLower("ZAL.EXE\0\xC0\x95Z"s), "zal.exe\0\xC0\x95z"s);
+    // Every other byte stays: the neighbours of A to Z, the lower case, and the accented capitals of the
+    // code page (C0 to DE), which a locale-aware lowering would change.
+    std::string others;
+    for (int c = 0; c < 256; ++c) {
+        if (c < 'A' || c > 'Z') {
+            others += static_cast<char>(c);
+        }
+    }
+    ASSERT_EQ(others.size(), 230u);
+    EXPECT_EQ(AsciiLower(others), others);
 }
 
 TEST(SameBytes, ComparesLengthAndEveryByte) {
@@ -243,24 +251,53 @@ TEST(DecideMultiByteSettings, FollowsPlatformLanguageAndCodePageRanges) {
         facts.DbcsEnabled = c.dbcsEnabled;
         facts.LeadByteRanges = RangeBytes(c.ranges);
         std::array<bool, 256> expected{};
-        for (const auto& [first, last] : c.expectedSet)
-            for (int b = first; b <= last; ++b)
+        for (const auto& [first, last] : c.expectedSet) {
+            for (int b = first; b <= last; ++b) {
                 expected[b] = true;
+            }
+        }
         const MultiByteSettings mb = DecideMultiByteSettings(facts);
         EXPECT_EQ(mb.MultiByteMode, c.mode);
         EXPECT_EQ(mb.LeadByteSet, expected);
     }
 }
 
-TEST(DecideMultiByteSettings, OnlyTheListedLanguagesStaySingleByteOnNT) {
-    const std::vector<unsigned> singleByte = {0x00, 0x06, 0x07, 0x09, 0x0A, 0x0B,
-                                              0x0C, 0x10, 0x13, 0x14, 0x16, 0x1D};
+// Given a code page with lead bytes, the locales of western languages still stay single-byte on NT, and
+// every other language, listed or not, takes the code page's lead bytes.
+TEST(DecideMultiByteSettings, WesternLanguagesStaySingleByteOnNT) {
+    const struct {
+        unsigned Locale;
+        const char* Name;
+        bool MultiByte;
+    } cases[] = {
+        {0x0416, "Portuguese (Brazil)", false},
+        {0x0816, "Portuguese (Portugal)", false},
+        {0x0409, "English (US)", false},
+        {0x0809, "English (UK)", false},
+        {0x0407, "German", false},
+        {0x040C, "French", false},
+        {0x0C0A, "Spanish", false},
+        {0x0410, "Italian", false},
+        {0x0413, "Dutch", false},
+        {0x041D, "Swedish", false},
+        {0x0406, "Danish", false},
+        {0x040B, "Finnish", false},
+        {0x0414, "Norwegian", false},
+        {0x0400, "neutral", false},
+        {0x0411, "Japanese", true},
+        {0x0804, "Chinese (PRC)", true},
+        {0x0412, "Korean", true},
+        {0x0419, "Russian", true},
+        {0x0415, "Polish", true},
+        {0x0408, "Greek", true},
+        {0x041F, "Turkish", true},
+        {0x040E, "Hungarian", true},
+    };
     LocaleFacts facts;
     facts.LeadByteRanges = RangeBytes({{0x81, 0x9F}});
-    for (unsigned language = 0; language < 0x400; ++language) {
-        facts.ThreadLocale = 0x0400 | language;
-        const bool listed = std::find(singleByte.begin(), singleByte.end(), language) != singleByte.end();
-        EXPECT_EQ(DecideMultiByteSettings(facts).MultiByteMode, !listed) << "language " << language;
+    for (const auto& c : cases) {
+        facts.ThreadLocale = c.Locale;
+        EXPECT_EQ(DecideMultiByteSettings(facts).MultiByteMode, c.MultiByte) << c.Name;
     }
 }
 
@@ -287,8 +324,9 @@ TEST(ParseCodePage, AcceptsOnlyPlainDecimalDigits) {
         {"99999999999999999999", 7},
         {"\0"s + "932", 7},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(ParseCodePage(c.text, 7), c.expected) << testing::PrintToString(c.text);
+    }
 }
 
 } // namespace

@@ -27,13 +27,24 @@ PixelBuffer Paint(const std::vector<GradientBand>& bands, int width, int height)
     return RasteriseBands(bands, width, height, Background);
 }
 
-// The last band whose offset lands on a given row or column, found by brute force over the offsets.
+// numerator / denominator (both not negative) rounded to the nearest integer, ties to even, in integers
+// only: an oracle that shares nothing with the floating-point rounding it checks.
+int RoundRatio(int numerator, int denominator) {
+    int quotient = numerator / denominator;
+    const int twiceRemainder = 2 * (numerator % denominator);
+    if (twiceRemainder > denominator || (twiceRemainder == denominator && quotient % 2 == 1)) {
+        ++quotient;
+    }
+    return quotient;
+}
+
+// The last band whose offset lands on a given row or column, found by brute force over the offsets: band i
+// starts at i * extent / 128, rounded, and is extent / 128 + 1 long.
 int LastBandAt(int position, int extent) {
     int found = -1;
-    const double s = extent / 128.0;
     for (int i = 0; i < 128; ++i) {
-        const int off = static_cast<int>(RoundHalfEven(i * s));
-        if (off <= position && position < std::min(off + static_cast<int>(s) + 1, extent)) {
+        const int off = RoundRatio(i * extent, 128);
+        if (off <= position && position < std::min(off + extent / 128 + 1, extent)) {
             found = i;
         }
     }
@@ -76,7 +87,7 @@ TEST_F(ToolWindowGradient, BandColoursRoundHalvesToEven) {
     EXPECT_EQ(FBands[3].Color, static_cast<TColor>(Rgb3(62, 125, 125))); // -1.5 rounds to -2
     EXPECT_EQ(FBands[127].Color, static_cast<TColor>(Rgb3(0, 1, 1)));    // never quite the end colour
     for (int i = 0; i < 128; ++i) {
-        const int red = 64 + static_cast<int>(RoundHalfEven(-0.5 * i));
+        const int red = 64 - RoundRatio(i, 2); // ties to even are symmetric about zero
         EXPECT_EQ(FBands[i].Color, static_cast<TColor>(Rgb3(red, 128 - i, 128 - i))) << "band " << i;
     }
 }
@@ -97,7 +108,7 @@ TEST_F(ToolWindowGradient, RowShowsTheLastBandLandingOnIt) {
     for (int y = 0; y < 90; ++y) {
         int last = -1;
         for (int i = 0; i < 128; ++i) {
-            if (RoundHalfEven(0.703125 * i) == y) {
+            if (RoundRatio(90 * i, 128) == y) {
                 last = i;
             }
         }
@@ -209,7 +220,7 @@ TEST(GradientBandsTest, HorizontalAxisSpansTheFullHeight) {
         GradientBands(0x0000FF, 0xFF0000, {0, 0, 487, 90}, GradientAxis::Horizontal, NoSystemColors);
     // s = 3.8046875: every band is four columns wide and overlaps the next.
     for (int i = 0; i < 128; ++i) {
-        const int off = static_cast<int>(RoundHalfEven(3.8046875 * i));
+        const int off = RoundRatio(487 * i, 128);
         EXPECT_EQ(bands[i].Bounds, (BandRect{off, 0, std::min(off + 4, 487), 90})) << "band " << i;
     }
     const PixelBuffer picture = Paint(bands, 487, 90);

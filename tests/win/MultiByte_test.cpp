@@ -4,6 +4,7 @@
 #include "app/UpdateCompletion.h"
 #include "app/UpdateFiles.h"
 #include "testkit/CodePages.h"
+#include "testkit/FakeUpdateHost.h"
 #include "tests/win/TestSupport.h"
 
 #include <windows.h>
@@ -39,17 +40,6 @@ TEST(MultiByteSettingsTest, DecidedAndRedecidedFromTheLocale) {
     EXPECT_EQ(CurrentMultiByteSettings().LeadByteSet, testkit::CodePage932().LeadByteSet);
 }
 
-class JapaneseHost : public IUpdateHost {
-public:
-    std::string ExePath;
-    int Closes = 0;
-    std::string Argument1() override { return "ZAL.exe"; }
-    std::string OwnExePath() override { return ExePath; }
-    const MultiByteSettings& MultiByte() override { return CurrentMultiByteSettings(); }
-    void Pause(unsigned long) override {}
-    void RequestClose() override { ++Closes; }
-};
-
 // "\x83\x5C" is one katakana letter; read byte by byte its second half is a backslash, and the staged copy
 // would be looked for under a wrong name.
 TEST(MultiByteSettingsTest, ToolNameWithTrailByteBackslashFindsItsDirectory) {
@@ -61,8 +51,9 @@ TEST(MultiByteSettingsTest, ToolNameWithTrailByteBackslashFindsItsDirectory) {
     ASSERT_NO_FATAL_FAILURE(test::WriteFileBytes(dir / "\x83\\Tool.exe", "tool"));
     ASSERT_TRUE(FileIsPresent(dir / "\x83\\Tool.exe"));
 
-    JapaneseHost host;
+    testkit::FakeUpdateHost host;
     host.ExePath = dir / "\x83\\Tool.exe";
+    host.Mb = CurrentMultiByteSettings();
     CompleteUpdate(host);
 
     EXPECT_EQ(test::ReadFileBytes(dir / "ZAL.exe"), "new zal");

@@ -3,6 +3,7 @@
 #include "app/UpdatePlan.h"
 #include "base/Handles.h"
 #include "base/Win32Error.h"
+#include "testkit/FakeUpdateHost.h"
 #include "tests/win/TestSupport.h"
 
 #include <windows.h>
@@ -23,30 +24,6 @@ using test::ReadFileBytes;
 using test::TempDir;
 using test::WriteFileBytes;
 using Listing = std::map<std::string, std::string>;
-
-// Stands in for the window and the process: a chosen argument 1, a temporary directory as the tool's own,
-// and a record of every pause (the waits for held files and the final one) and of the close request.
-class FakeHost : public IUpdateHost {
-public:
-    std::string Argument;
-    std::string ExePath;
-    MultiByteSettings Mb;
-    std::vector<unsigned long> Pauses;
-    int Closes = 0;
-    // Runs at each pause with its number, from 1: what the rest of the system does while the tool waits.
-    std::function<void(std::size_t)> WhilePaused;
-
-    std::string Argument1() override { return Argument; }
-    std::string OwnExePath() override { return ExePath; }
-    const MultiByteSettings& MultiByte() override { return Mb; }
-    void Pause(unsigned long milliseconds) override {
-        Pauses.push_back(milliseconds);
-        if (WhilePaused) {
-            WhilePaused(Pauses.size());
-        }
-    }
-    void RequestClose() override { ++Closes; }
-};
 
 std::string BinaryContent(std::size_t size) {
     std::string bytes(size, '\0');
@@ -117,7 +94,7 @@ protected:
     }
 
     TempDir FDir{"completion"};
-    FakeHost FHost;
+    testkit::FakeUpdateHost FHost;
     const std::string FNewZal = BinaryContent(300 * 1024);
 };
 

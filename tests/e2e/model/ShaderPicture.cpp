@@ -48,21 +48,25 @@ struct Rect {
 // Binary PPM with maxval 255; comments are not expected from ImageMagick's writer.
 PixelBuffer ReadPpm(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
+    if (!in) {
         Die("cannot read " + path);
+    }
     std::string magic;
     int width = 0, height = 0, maxval = 0;
     in >> magic >> width >> height >> maxval;
     in.get();
-    if (magic != "P6" || width <= 0 || height <= 0 || maxval != 255)
+    if (magic != "P6" || width <= 0 || height <= 0 || maxval != 255) {
         Die(path + " is not an 8-bit binary PPM");
+    }
     std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.size() < static_cast<size_t>(width) * height * 3)
+    if (bytes.size() < static_cast<size_t>(width) * height * 3) {
         Die(path + " is truncated");
+    }
     PixelBuffer picture(width, height, 0);
-    for (size_t i = 0; i < picture.Pixels.size(); ++i)
+    for (size_t i = 0; i < picture.Pixels.size(); ++i) {
         picture.Pixels[i] =
             bytes[3 * i] | (bytes[3 * i + 1] << 8) | (static_cast<std::uint32_t>(bytes[3 * i + 2]) << 16);
+    }
     return picture;
 }
 
@@ -75,15 +79,17 @@ void WritePpm(const std::string& path, const PixelBuffer& picture) {
             .put(static_cast<char>(rgb.Green))
             .put(static_cast<char>(rgb.Blue));
     }
-    if (!out)
+    if (!out) {
         Die("cannot write " + path);
+    }
 }
 
 TColor ParseColor(const std::string& text) {
     char* end = nullptr;
     unsigned long value = std::strtoul(text.c_str(), &end, 0);
-    if (text.empty() || *end != '\0')
+    if (text.empty() || *end != '\0') {
         Die("not a colour: " + text);
+    }
     return static_cast<TColor>(static_cast<std::uint32_t>(value));
 }
 
@@ -93,12 +99,14 @@ std::vector<int> ParseInts(const std::string& text, size_t count) {
     while (*p) {
         char* end = nullptr;
         values.push_back(static_cast<int>(std::strtol(p, &end, 10)));
-        if (end == p)
+        if (end == p) {
             Die("not a number list: " + text);
+        }
         p = *end == ',' ? end + 1 : end;
     }
-    if (values.size() != count)
+    if (values.size() != count) {
         Die("expected " + std::to_string(count) + " numbers: " + text);
+    }
     return values;
 }
 
@@ -110,8 +118,9 @@ void PrintPixel(const char* kind, int x, int y, std::uint32_t got, std::uint32_t
 }
 
 int Main(int argc, char** argv) {
-    if (argc < 2)
+    if (argc < 2) {
         Die("usage: zal_shader_picture SHOT.ppm [options]");
+    }
     std::string shotPath = argv[1];
     TColor from = clBlue, to = clBlack, fromMirror = clNone, toMirror = clNone;
     GradientAxis axis = GradientAxis::Vertical;
@@ -124,31 +133,33 @@ int Main(int argc, char** argv) {
             axis = GradientAxis::Horizontal;
             continue;
         }
-        if (i + 1 >= argc)
+        if (i + 1 >= argc) {
             Die(option + " needs a value");
+        }
         std::string value = argv[++i];
-        if (option == "--from")
+        if (option == "--from") {
             from = ParseColor(value);
-        else if (option == "--to")
+        } else if (option == "--to") {
             to = ParseColor(value);
-        else if (option == "--from-mirror")
+        } else if (option == "--from-mirror") {
             fromMirror = ParseColor(value);
-        else if (option == "--to-mirror")
+        } else if (option == "--to-mirror") {
             toMirror = ParseColor(value);
-        else if (option == "--exclude") {
+        } else if (option == "--exclude") {
             std::vector<int> v = ParseInts(value, 4);
             excluded.push_back({v[0], v[1], v[2], v[3]});
-        } else if (option == "--model-out")
+        } else if (option == "--model-out") {
             modelOut = value;
-        else if (option == "--white-mask")
+        } else if (option == "--white-mask") {
             maskPath = value;
-        else if (option == "--at")
+        } else if (option == "--at") {
             maskAt = ParseInts(value, 2);
-        else if (option == "--covered") {
+        } else if (option == "--covered") {
             std::vector<int> v = ParseInts(value, 4);
             covered.push_back({v[0], v[1], v[2], v[3]});
-        } else
+        } else {
             Die("unknown option " + option);
+        }
     }
 
     const PixelBuffer shot = ReadPpm(shotPath);
@@ -159,27 +170,32 @@ int Main(int argc, char** argv) {
     const PixelBuffer model =
         RasteriseBands(MirrorGradient(bounds, from, to, fromMirror, toMirror, axis, noSystemColours),
                        shot.Width, shot.Height, NothingDrawn);
-    if (!modelOut.empty())
+    if (!modelOut.empty()) {
         WritePpm(modelOut, model);
+    }
 
     long compared = 0, differences = 0;
     for (int y = 0; y < shot.Height; ++y) {
         for (int x = 0; x < shot.Width; ++x) {
             bool skip = false;
-            for (const Rect& r : excluded)
+            for (const Rect& r : excluded) {
                 skip = skip || r.Contains(x, y);
-            if (skip)
+            }
+            if (skip) {
                 continue;
+            }
             ++compared;
-            if (shot.At(x, y) != model.At(x, y) && ++differences <= 5)
+            if (shot.At(x, y) != model.At(x, y) && ++differences <= 5) {
                 PrintPixel("diff", x, y, shot.At(x, y), model.At(x, y));
+            }
         }
     }
     std::printf("compared=%ld differences=%ld\n", compared, differences);
 
     if (!maskPath.empty()) {
-        if (maskAt.size() != 2)
+        if (maskAt.size() != 2) {
             Die("--white-mask needs --at X,Y");
+        }
         const PixelBuffer ink = ReadPpm(maskPath);
         constexpr std::uint32_t White = 0xFFFFFF;
         long mismatches = 0, shotWhite = 0, inkWhite = 0;
@@ -196,8 +212,9 @@ int Main(int argc, char** argv) {
                     firstColumn = firstColumn < 0 || sx < firstColumn ? sx : firstColumn;
                     firstRow = firstRow < 0 || sy < firstRow ? sy : firstRow;
                 }
-                if (shotIsWhite != inkIsWhite && ++mismatches <= 5)
+                if (shotIsWhite != inkIsWhite && ++mismatches <= 5) {
                     PrintPixel("white", sx, sy, inShot ? shot.At(sx, sy) : 0, ink.At(x, y));
+                }
             }
         }
         std::printf("white_mismatches=%ld shot_white=%ld ink_white=%ld first_white_x=%d first_white_y=%d\n",

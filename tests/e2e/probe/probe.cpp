@@ -64,12 +64,15 @@ std::string Percent(const std::string& bytes) {
 }
 
 int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
+    if (c >= '0' && c <= '9') {
         return c - '0';
-    if (c >= 'a' && c <= 'f')
+    }
+    if (c >= 'a' && c <= 'f') {
         return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
+    }
+    if (c >= 'A' && c <= 'F') {
         return c - 'A' + 10;
+    }
     return -1;
 }
 
@@ -79,8 +82,9 @@ std::string Unpercent(const std::string& text) {
         if (text[i] == '%') {
             int high = i + 2 < text.size() ? HexDigit(text[i + 1]) : -1;
             int low = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
-            if (high < 0 || low < 0)
+            if (high < 0 || low < 0) {
                 Fail("bad percent escape in " + text);
+            }
             out += static_cast<char>(high * 16 + low);
             i += 2;
         } else {
@@ -111,8 +115,9 @@ std::string SystemMessage(DWORD code) {
                                   nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
     std::string text = length ? std::string(buffer, length) : std::string();
     LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
         text.pop_back();
+    }
     return text;
 }
 
@@ -210,24 +215,28 @@ const std::map<std::string, long long>& Names() {
 // Decimal, 0x-hex (both may be negative) or one of the names above.
 long long ParseNumber(const std::string& text) {
     auto named = Names().find(text);
-    if (named != Names().end())
+    if (named != Names().end()) {
         return named->second;
+    }
     size_t i = 0;
     bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+'))
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
         negative = text[i++] == '-';
+    }
     int base = 10;
     if (text.compare(i, 2, "0x") == 0 || text.compare(i, 2, "0X") == 0) {
         base = 16;
         i += 2;
     }
-    if (i >= text.size())
+    if (i >= text.size()) {
         Fail("not a number: " + text);
+    }
     unsigned long long value = 0;
     for (; i < text.size(); ++i) {
         int digit = HexDigit(text[i]);
-        if (digit < 0 || digit >= base)
+        if (digit < 0 || digit >= base) {
             Fail("not a number: " + text);
+        }
         value = value * base + digit;
     }
     return negative ? -static_cast<long long>(value) : static_cast<long long>(value);
@@ -242,8 +251,9 @@ public:
     bool Has(const std::string& key) const { return m_values.count(key) != 0; }
     std::string Str(const std::string& key) const {
         auto found = m_values.find(key);
-        if (found == m_values.end())
+        if (found == m_values.end()) {
             Fail("missing " + key + "=");
+        }
         return found->second;
     }
     std::string Str(const std::string& key, const std::string& fallback) const {
@@ -253,8 +263,9 @@ public:
     long long Int(const std::string& key, long long fallback) const { return Has(key) ? Int(key) : fallback; }
     HWND Hwnd(const std::string& key) const {
         HWND hwnd = reinterpret_cast<HWND>(static_cast<uintptr_t>(Int(key)));
-        if (!IsWindow(hwnd))
+        if (!IsWindow(hwnd)) {
             Fail("no such window " + Str(key));
+        }
         return hwnd;
     }
     DWORD Timeout() const { return static_cast<DWORD>(Int("timeout", DefaultTimeoutMs)); }
@@ -279,8 +290,9 @@ public:
     void Mark(const std::string& name) { m_marks[name] = Now(); }
     long long MarkOf(const std::string& name) const {
         auto found = m_marks.find(name);
-        if (found == m_marks.end())
+        if (found == m_marks.end()) {
             Fail("no mark named " + name);
+        }
         return found->second;
     }
     // Whole milliseconds, rounded down: a lower bound such as "not before 3000 ms" is never flattered.
@@ -363,8 +375,9 @@ BOOL CALLBACK CollectTopLevel(HWND hwnd, LPARAM data) {
     auto* search = reinterpret_cast<WindowSearch*>(data);
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
-    if (search->pid == 0 || pid == search->pid)
+    if (search->pid == 0 || pid == search->pid) {
         search->found.push_back(hwnd);
+    }
     return TRUE;
 }
 
@@ -393,8 +406,9 @@ bool IsClass(HWND hwnd, const char* name) {
 std::string MessageBoxText(HWND box) {
     for (HWND child : ChildWindows(box)) {
         DWORD type = static_cast<DWORD>(GetWindowLongPtrA(child, GWL_STYLE)) & SS_TYPEMASK;
-        if (IsClass(child, "Static") && type != SS_ICON && type != SS_BITMAP && !TextOf(child).empty())
+        if (IsClass(child, "Static") && type != SS_ICON && type != SS_BITMAP && !TextOf(child).empty()) {
             return TextOf(child);
+        }
     }
     return std::string();
 }
@@ -434,10 +448,12 @@ public:
         size_t pos = 0;
         while (pos < line.size()) {
             size_t end = line.find(' ', pos);
-            if (end == std::string::npos)
+            if (end == std::string::npos) {
                 end = line.size();
-            if (end > pos)
+            }
+            if (end > pos) {
                 tokens.push_back(line.substr(pos, end - pos));
+            }
             pos = end + 1;
         }
         if (tokens.empty() || tokens[0][0] == '#') {
@@ -449,8 +465,9 @@ public:
             std::map<std::string, std::string> values;
             for (size_t i = 1; i < tokens.size(); ++i) {
                 size_t equals = tokens[i].find('=');
-                if (equals == std::string::npos || equals == 0)
+                if (equals == std::string::npos || equals == 0) {
                     Fail("expected key=value: " + tokens[i]);
+                }
                 values[tokens[i].substr(0, equals)] = Unpercent(tokens[i].substr(equals + 1));
             }
             Args args(std::move(values));
@@ -461,17 +478,19 @@ public:
                 return verb != "quit";
             }
             auto handler = m_handlers.find(verb);
-            if (handler == m_handlers.end())
+            if (handler == m_handlers.end()) {
                 Fail("unknown command");
+            }
             DelayIfAsked(args);
             (this->*handler->second)(args);
             EmitStatus("ok " + verb);
             m_lastSucceeded = true;
         } catch (const Failure& failure) {
             std::string status = "fail " + verb + " reason=" + Percent(failure.reason);
-            if (failure.lastError)
+            if (failure.lastError) {
                 status += " lasterror=" + Num(failure.lastError) +
                           " message=" + Percent(SystemMessage(failure.lastError));
+            }
             EmitStatus(status);
         } catch (const std::exception& error) {
             EmitStatus("fail " + verb + " reason=" + Percent(error.what()));
@@ -491,8 +510,9 @@ public:
             CloseHandle(p.thread);
         }
         m_processes.clear();
-        for (auto& lock : m_locks)
+        for (auto& lock : m_locks) {
             CloseHandle(lock.second);
+        }
         m_locks.clear();
     }
 
@@ -505,8 +525,9 @@ private:
 
     // after=MS [since=MARK]: any command may wait until that many milliseconds after a mark (default: now).
     void DelayIfAsked(const Args& args) {
-        if (!args.Has("after"))
+        if (!args.Has("after")) {
             return;
+        }
         std::string since = args.Str("since", "");
         long long from = since.empty() ? m_clock.Now() : m_clock.MarkOf(since);
         long long due = from + m_clock.TicksFromMs(args.Int("after"));
@@ -522,11 +543,13 @@ private:
     }
 
     size_t ProcIndex(const Args& args) const {
-        if (m_processes.empty())
+        if (m_processes.empty()) {
             Fail("no process launched");
+        }
         long long proc = args.Int("proc", static_cast<long long>(m_processes.size()));
-        if (proc < 1 || proc > static_cast<long long>(m_processes.size()))
+        if (proc < 1 || proc > static_cast<long long>(m_processes.size())) {
             Fail("no process " + Num(proc));
+        }
         return static_cast<size_t>(proc - 1);
     }
     const Process& Proc(const Args& args) const { return m_processes[ProcIndex(args)]; }
@@ -537,26 +560,31 @@ private:
         std::map<std::string, std::string> variables; // keyed by the upper-case name: names ignore case
         auto put = [&](const std::string& entry) {
             size_t equals = entry.find('=', 1); // "=C:=C:\dir" entries start with '='
-            if (equals == std::string::npos)
+            if (equals == std::string::npos) {
                 return false;
+            }
             std::string key = entry.substr(0, equals);
-            for (char& c : key)
+            for (char& c : key) {
                 c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+            }
             variables[key] = entry;
             return true;
         };
         if (char* block = GetEnvironmentStringsA()) {
-            for (const char* entry = block; *entry; entry += std::strlen(entry) + 1)
+            for (const char* entry = block; *entry; entry += std::strlen(entry) + 1) {
                 put(entry);
+            }
             FreeEnvironmentStringsA(block);
         }
         size_t pos = 0;
         while (pos <= changes.size()) {
             size_t end = changes.find('\n', pos);
-            if (end == std::string::npos)
+            if (end == std::string::npos) {
                 end = changes.size();
-            if (end > pos && !put(changes.substr(pos, end - pos)))
+            }
+            if (end > pos && !put(changes.substr(pos, end - pos))) {
                 Fail("env= wants NAME=VALUE: " + changes.substr(pos, end - pos));
+            }
             pos = end + 1;
         }
         std::vector<char> out;
@@ -603,8 +631,9 @@ private:
             inherit = TRUE;
         }
         std::vector<char> environment;
-        if (args.Has("env"))
+        if (args.Has("env")) {
             environment = EnvironmentWith(args.Str("env"));
+        }
         std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
         mutableLine.push_back('\0');
         PROCESS_INFORMATION info = {};
@@ -614,19 +643,23 @@ private:
         DWORD error = 0;
         int attempts = 0;
         do {
-            if (attempts++)
+            if (attempts++) {
                 Sleep(500);
+            }
             created = CreateProcessA(app.empty() ? nullptr : app.c_str(), mutableLine.data(), nullptr,
                                      nullptr, inherit, 0, environment.empty() ? nullptr : environment.data(),
                                      cwd.empty() ? nullptr : cwd.c_str(), &startup, &info);
             error = GetLastError();
         } while (!created && error == ERROR_INTERNAL_ERROR && attempts < 3);
-        if (input != INVALID_HANDLE_VALUE)
+        if (input != INVALID_HANDLE_VALUE) {
             CloseHandle(input);
-        if (output != INVALID_HANDLE_VALUE)
+        }
+        if (output != INVALID_HANDLE_VALUE) {
             CloseHandle(output);
-        if (!created)
+        }
+        if (!created) {
             Fail("CreateProcessA failed", error);
+        }
         m_clock.Mark("launch");
         m_processes.push_back({info.dwProcessId, info.dwThreadId, info.hProcess, info.hThread});
         Record("process")
@@ -647,16 +680,18 @@ private:
         Record record("process");
         record.Add("proc", static_cast<long long>(index + 1)).Add("pid", p.pid).Add("tid", p.tid);
         record.Add("running", running ? 1 : 0);
-        if (!running)
+        if (!running) {
             record.Add("code", static_cast<long long>(code));
+        }
         record.Emit();
     }
 
     // windows [proc=N] [all=1]: every top-level window of the process (all=1: of every process).
     void Windows(const Args& args) {
         DWORD pid = args.Int("all", 0) ? 0 : Proc(args).pid;
-        for (HWND hwnd : TopLevelWindows(pid))
+        for (HWND hwnd : TopLevelWindows(pid)) {
             Describe("window", hwnd).Emit();
+        }
     }
 
     HWND FindTopLevel(const Args& args, DWORD pid) const {
@@ -664,12 +699,15 @@ private:
         std::string className = args.Str("class", "");
         bool mustBeVisible = args.Int("visible", 0) != 0;
         for (HWND hwnd : TopLevelWindows(pid)) {
-            if (!anyClass && ClassOf(hwnd) != className)
+            if (!anyClass && ClassOf(hwnd) != className) {
                 continue;
-            if (args.Has("text") && TextOf(hwnd) != args.Str("text"))
+            }
+            if (args.Has("text") && TextOf(hwnd) != args.Str("text")) {
                 continue;
-            if (mustBeVisible && !IsWindowVisible(hwnd))
+            }
+            if (mustBeVisible && !IsWindowVisible(hwnd)) {
                 continue;
+            }
             return hwnd;
         }
         return nullptr;
@@ -685,10 +723,12 @@ private:
                 Describe("window", hwnd).Emit();
                 return;
             }
-            if (WaitForSingleObject(p.process, 0) != WAIT_TIMEOUT)
+            if (WaitForSingleObject(p.process, 0) != WAIT_TIMEOUT) {
                 Fail("the process ended before the window appeared");
-            if (m_clock.MsBetween(start, m_clock.Now()) > args.Timeout())
+            }
+            if (m_clock.MsBetween(start, m_clock.Now()) > args.Timeout()) {
                 Fail("timeout");
+            }
             Sleep(20);
         }
     }
@@ -697,8 +737,9 @@ private:
 
     // children hwnd=H: every descendant, parents before their children.
     void Children(const Args& args) {
-        for (HWND child : ChildWindows(args.Hwnd("hwnd")))
+        for (HWND child : ChildWindows(args.Hwnd("hwnd"))) {
             Describe("child", child).Emit();
+        }
     }
 
     // focus [proc=N]: the keyboard focus (with defpush=1 when its style says BS_DEFPUSHBUTTON), the active
@@ -706,8 +747,9 @@ private:
     void Focus(const Args& args) {
         GUITHREADINFO info = {};
         info.cbSize = sizeof info;
-        if (!GetGUIThreadInfo(Proc(args).tid, &info))
+        if (!GetGUIThreadInfo(Proc(args).tid, &info)) {
             FailLastError("GetGUIThreadInfo failed");
+        }
         Record record("focus");
         HWND focus = info.hwndFocus;
         DWORD style = focus ? static_cast<DWORD>(GetWindowLongPtrA(focus, GWL_STYLE)) : 0;
@@ -729,8 +771,9 @@ private:
         HWND hwnd = args.Hwnd("hwnd");
         auto ask = [&](WPARAM which) -> std::string {
             DWORD_PTR result = 0;
-            if (!SendWithTimeout(hwnd, WM_GETICON, which, 0, 2000, result))
+            if (!SendWithTimeout(hwnd, WM_GETICON, which, 0, 2000, result)) {
                 return "error" + Num(GetLastError());
+            }
             return HexNum(result);
         };
         // Wine gives another process's class icons as 0 with an error; that is told apart from no icon.
@@ -757,8 +800,9 @@ private:
     // post hwnd=H msg=M [wparam=W] [lparam=L] [mark=NAME]: PostMessageA; mark= is taken just before.
     void Post(const Args& args) {
         HWND hwnd = args.Hwnd("hwnd");
-        if (args.Has("mark"))
+        if (args.Has("mark")) {
             m_clock.Mark(args.Str("mark"));
+        }
         if (!PostMessageA(hwnd, static_cast<UINT>(args.Int("msg")),
                           static_cast<WPARAM>(args.Int("wparam", 0)),
                           static_cast<LPARAM>(args.Int("lparam", 0))))
@@ -769,8 +813,9 @@ private:
     // window procedure's result.
     void Send(const Args& args) {
         HWND hwnd = args.Hwnd("hwnd");
-        if (args.Has("mark"))
+        if (args.Has("mark")) {
             m_clock.Mark(args.Str("mark"));
+        }
         DWORD_PTR result = 0;
         if (!SendWithTimeout(hwnd, static_cast<UINT>(args.Int("msg")),
                              static_cast<WPARAM>(args.Int("wparam", 0)),
@@ -788,8 +833,9 @@ private:
         } else {
             GUITHREADINFO info = {};
             info.cbSize = sizeof info;
-            if (!GetGUIThreadInfo(Proc(args).tid, &info) || !info.hwndFocus)
+            if (!GetGUIThreadInfo(Proc(args).tid, &info) || !info.hwndFocus) {
                 Fail("the process has no focused window");
+            }
             hwnd = info.hwndFocus;
         }
         UINT vk = static_cast<UINT>(args.Int("vk"));
@@ -798,8 +844,9 @@ private:
         LPARAM context = alt ? (1L << 29) : 0;
         LPARAM down = 1 | scan | context;
         LPARAM up = down | (1L << 30) | static_cast<LPARAM>(1UL << 31);
-        if (args.Has("mark"))
+        if (args.Has("mark")) {
             m_clock.Mark(args.Str("mark"));
+        }
         if (!PostMessageA(hwnd, alt ? WM_SYSKEYDOWN : WM_KEYDOWN, vk, down) ||
             !PostMessageA(hwnd, alt ? WM_SYSKEYUP : WM_KEYUP, vk, up))
             FailLastError("PostMessageA failed");
@@ -818,20 +865,24 @@ private:
         long long start = m_clock.Now();
         for (;;) {
             for (HWND hwnd : TopLevelWindows(p.pid)) {
-                if (ClassOf(hwnd) != "#32770" || !IsWindowVisible(hwnd))
+                if (ClassOf(hwnd) != "#32770" || !IsWindowVisible(hwnd)) {
                     continue;
+                }
                 Record record = Describe("msgbox", hwnd);
                 record.Text("message", MessageBoxText(hwnd));
                 record.Emit();
                 for (HWND child : ChildWindows(hwnd))
-                    if (IsClass(child, "Button"))
+                    if (IsClass(child, "Button")) {
                         Describe("button", child).Emit();
+                    }
                 return;
             }
-            if (WaitForSingleObject(p.process, 0) != WAIT_TIMEOUT)
+            if (WaitForSingleObject(p.process, 0) != WAIT_TIMEOUT) {
                 Fail("the process ended before a message box appeared");
-            if (m_clock.MsBetween(start, m_clock.Now()) > args.Timeout())
+            }
+            if (m_clock.MsBetween(start, m_clock.Now()) > args.Timeout()) {
                 Fail("timeout");
+            }
             Sleep(20);
         }
     }
@@ -842,12 +893,15 @@ private:
         HWND dialog = args.Hwnd("hwnd");
         int id = static_cast<int>(args.Int("id", IDOK));
         HWND button = GetDlgItem(dialog, id);
-        if (!button)
+        if (!button) {
             Fail("the dialog has no control " + Num(id));
-        if (args.Has("mark"))
+        }
+        if (args.Has("mark")) {
             m_clock.Mark(args.Str("mark"));
-        if (!PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button)))
+        }
+        if (!PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button))) {
             FailLastError("PostMessageA failed");
+        }
     }
 
     // lock path=FILE [access=r|rw]: opens the file with no sharing at all and holds it until unlock.
@@ -857,8 +911,9 @@ private:
         DWORD rights = access == "r" ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
         HANDLE file =
             CreateFileA(path.c_str(), rights, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
+        if (file == INVALID_HANDLE_VALUE) {
             FailLastError("CreateFileA failed");
+        }
         int id = ++m_lastLock;
         m_locks[id] = file;
         Record("lock").Add("id", id).Add("path", path).Emit();
@@ -867,14 +922,16 @@ private:
     // unlock id=N | unlock all=1
     void Unlock(const Args& args) {
         if (args.Int("all", 0)) {
-            for (auto& lock : m_locks)
+            for (auto& lock : m_locks) {
                 CloseHandle(lock.second);
+            }
             m_locks.clear();
             return;
         }
         auto found = m_locks.find(static_cast<int>(args.Int("id")));
-        if (found == m_locks.end())
+        if (found == m_locks.end()) {
             Fail("no lock " + args.Str("id"));
+        }
         CloseHandle(found->second);
         m_locks.erase(found);
     }
@@ -889,8 +946,9 @@ private:
     void Time(const Args& args) {
         Record record("time");
         record.Add("t_ms", m_clock.MsSince("start"));
-        if (args.Has("since"))
+        if (args.Has("since")) {
             record.Add("elapsed_ms", m_clock.MsSince(args.Str("since")));
+        }
         record.Emit();
     }
 
@@ -913,8 +971,9 @@ private:
                     .Emit();
                 return;
             }
-            if (m_clock.MsBetween(start, m_clock.Now()) > args.Timeout())
+            if (m_clock.MsBetween(start, m_clock.Now()) > args.Timeout()) {
                 Fail("timeout");
+            }
             Sleep(5);
         }
     }
@@ -926,10 +985,12 @@ private:
         std::string since = args.Str("since", "launch");
         m_clock.MarkOf(since);
         DWORD wait = WaitForSingleObject(p.process, args.Timeout());
-        if (wait == WAIT_TIMEOUT)
+        if (wait == WAIT_TIMEOUT) {
             Fail("timeout");
-        if (wait != WAIT_OBJECT_0)
+        }
+        if (wait != WAIT_OBJECT_0) {
             FailLastError("WaitForSingleObject failed");
+        }
         long long elapsed = m_clock.MsSince(since);
         DWORD code = 0;
         GetExitCodeProcess(p.process, &code);
@@ -944,8 +1005,9 @@ private:
     void Kill(const Args& args) {
         const Process& p = Proc(args);
         bool alreadyEnded = WaitForSingleObject(p.process, 0) != WAIT_TIMEOUT;
-        if (!alreadyEnded && !TerminateProcess(p.process, static_cast<UINT>(args.Int("code", 1))))
+        if (!alreadyEnded && !TerminateProcess(p.process, static_cast<UINT>(args.Int("code", 1)))) {
             FailLastError("TerminateProcess failed");
+        }
         WaitForSingleObject(p.process, 10000);
         DWORD code = 0;
         GetExitCodeProcess(p.process, &code);
@@ -996,8 +1058,9 @@ private:
     static void WriteInk(HDC screen, HFONT font, const std::string& text, UINT format, const RECT& rect,
                          const std::string& path) {
         int width = rect.right - rect.left, height = rect.bottom - rect.top;
-        if (width <= 0 || height <= 0)
+        if (width <= 0 || height <= 0) {
             Fail("the text has no size");
+        }
         HDC memory = CreateCompatibleDC(screen);
         HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
         HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
@@ -1020,8 +1083,9 @@ private:
         int rows = GetDIBits(memory, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
         DeleteObject(bitmap);
         DeleteDC(memory);
-        if (rows != height)
+        if (rows != height) {
             Fail("GetDIBits failed");
+        }
         std::string ppm = "P6\n" + Num(width) + " " + Num(height) + "\n255\n";
         for (DWORD pixel : pixels) {
             ppm += static_cast<char>((pixel >> 16) & 0xFF);
@@ -1029,13 +1093,15 @@ private:
             ppm += static_cast<char>(pixel & 0xFF);
         }
         HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
+        if (file == INVALID_HANDLE_VALUE) {
             FailLastError("cannot create " + path);
+        }
         DWORD written = 0;
         BOOL ok = WriteFile(file, ppm.data(), static_cast<DWORD>(ppm.size()), &written, nullptr);
         CloseHandle(file);
-        if (!ok || written != ppm.size())
+        if (!ok || written != ppm.size()) {
             Fail("cannot write " + path);
+        }
     }
 
     // textsize face=NAME height=H [weight=400] [charset=1] [text=0] [format=DT_LEFT|DT_EXPANDTABS]
@@ -1048,14 +1114,16 @@ private:
         logFont.lfWeight = static_cast<LONG>(args.Int("weight", FW_NORMAL));
         logFont.lfCharSet = static_cast<BYTE>(args.Int("charset", DEFAULT_CHARSET));
         std::string face = args.Str("face");
-        if (face.size() >= sizeof logFont.lfFaceName)
+        if (face.size() >= sizeof logFont.lfFaceName) {
             Fail("face name too long");
+        }
         std::memcpy(logFont.lfFaceName, face.c_str(), face.size() + 1);
         std::string text = args.Str("text", "0");
         UINT format = static_cast<UINT>(args.Int("format", DT_LEFT | DT_EXPANDTABS));
         HFONT font = CreateFontIndirectA(&logFont);
-        if (!font)
+        if (!font) {
             FailLastError("CreateFontIndirectA failed");
+        }
         HDC screen = GetDC(nullptr);
         HGDIOBJ old = SelectObject(screen, font);
         SIZE size = {};
@@ -1068,8 +1136,9 @@ private:
         GetTextFaceA(screen, sizeof actualFace, actualFace);
         SelectObject(screen, old);
         try {
-            if (args.Has("ink"))
+            if (args.Has("ink")) {
                 WriteInk(screen, font, text, format, rect, args.Str("ink"));
+            }
         } catch (...) {
             ReleaseDC(nullptr, screen);
             DeleteObject(font);
@@ -1090,8 +1159,9 @@ private:
     void Move(const Args& args) {
         DWORD flags =
             static_cast<DWORD>(args.Int("flags", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
-        if (!MoveFileExA(args.Str("from").c_str(), args.Str("to").c_str(), flags))
+        if (!MoveFileExA(args.Str("from").c_str(), args.Str("to").c_str(), flags)) {
             FailLastError("MoveFileExA failed");
+        }
     }
 
     Clock m_clock;
@@ -1124,8 +1194,9 @@ int main(int argc, char** argv) {
     zal::Probe probe;
     if (argc > 1) {
         bool allSucceeded = true;
-        for (int i = 1; i < argc && probe.Execute(argv[i]); ++i)
+        for (int i = 1; i < argc && probe.Execute(argv[i]); ++i) {
             allSucceeded = allSucceeded && probe.LastSucceeded();
+        }
         probe.Shutdown(true);
         return allSucceeded ? 0 : 1;
     }
@@ -1139,14 +1210,17 @@ int main(int argc, char** argv) {
             line += static_cast<char>(c);
             continue;
         }
-        if (!line.empty() && line.back() == '\r')
+        if (!line.empty() && line.back() == '\r') {
             line.pop_back();
-        if (!probe.Execute(line))
+        }
+        if (!probe.Execute(line)) {
             return 0;
+        }
         line.clear();
     }
-    if (!line.empty() && !probe.Execute(line))
+    if (!line.empty() && !probe.Execute(line)) {
         return 0;
+    }
     probe.Shutdown(false);
     return 0;
 }
