@@ -115,7 +115,6 @@ public:
     PaintScope& operator=(const PaintScope&) = delete;
     ~PaintScope() { ::EndPaint(FWindow, &FPaint); }
     HDC DC() const noexcept { return FPaint.hdc; }
-    const RECT& Area() const noexcept { return FPaint.rcPaint; }
 
 private:
     HWND FWindow;

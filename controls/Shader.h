@@ -2,7 +2,7 @@
 // TShader: a panel that paints its client area with one gradient, or two along the same axis, in 128 bands
 // (controls/Gradient.h), and takes colour presets by style number through IComponentStyle. Its children
 // are drawn over the gradient. The interface does not count references: the owner frees the panel.
-#include "controls/AdvStyleIF.h"
+#include "controls/ComponentStyle.h"
 #include "ui/Panel.h"
 
 #include <cstdint>

@@ -23,8 +23,6 @@ public:
 
     HWND Handle() const noexcept { return FHandle; }
     HICON Icon() const noexcept { return FIcon; }
-    // SW_... from the process's start-up information; SW_SHOWDEFAULT when it gives none.
-    int ShowCommand() const noexcept { return FShowCommand; }
 
     // Initialises COM for this thread; it is uninitialised at the end only when this succeeded.
     void Initialize();

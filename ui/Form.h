@@ -21,7 +21,6 @@ public:
     ~TForm() override;
 
     // Read when the window is made; set it before the first use of Handle().
-    TFormBorderStyle BorderStyle() const noexcept { return FBorderStyle; }
     void SetBorderStyle(TFormBorderStyle style);
     TPosition Position() const noexcept { return FPosition; }
     void SetPosition(TPosition position) { FPosition = position; }

@@ -75,7 +75,6 @@ public:
     void SetPenColor(TColor color);
     TColor PenColor() const noexcept { return FPenColor; }
     void SetBrushColor(TColor color);
-    TColor BrushColor() const noexcept { return FBrushColor; }
     TFont& Font() noexcept { return FFont; }
 
     // Outline with a 1-pixel pen, interior with the brush; right and bottom exclusive, as GDI's Rectangle.

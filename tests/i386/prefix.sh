@@ -8,6 +8,17 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
 prefix=$(realpath -m "$1")
+# The win64 stage's prefix is a WoW64 prefix already wherever 32-bit Wine is installed: a copy of it saves
+# making one more under emulation, which takes minutes.
+template=$root/build/wine64
+(
+    flock 9
+    if [ ! -f "$prefix/.zal-ready-3" ] && [ -f "$template/.zal-ready-3" ] &&
+        [ -d "$template/drive_c/windows/syswow64" ]; then
+        rm -rf "$prefix"
+        cp -a "$template" "$prefix"
+    fi
+) 9>"$prefix.lock"
 "$root/scripts/wine-prefix.sh" "$prefix" /usr/lib/wine/wine64 >&2
 (
     flock 9

@@ -187,44 +187,6 @@ TEST(ApplicationShell, CloseFromTheTaskbarButtonRunsTheSameCloseOperation) {
     EXPECT_EQ(WithoutTextHeight(shell.Log()), "start\nFormClose caHide\nend 0\n");
 }
 
-TEST(ApplicationShell, ErrorBoxShowsAndTheWindowStillAnswersAfterwards) {
-    Shell shell;
-    HWND form = shell.Window("TShellForm", true);
-    ASSERT_NE(form, nullptr);
-    HWND application = shell.Window("TApplication", false);
-    HWND button = ChildOfClass(form, "TButton");
-    ASSERT_NE(button, nullptr);
-    bool formEnabled = true;
-    bool applicationEnabled = true;
-    {
-        ErrorBoxWatcher watcher(application, [&](HWND) {
-            formEnabled = ::IsWindowEnabled(form) != FALSE;
-            applicationEnabled = ::IsWindowEnabled(application) != FALSE;
-        });
-        ::PostMessageA(button, BM_CLICK, 0, 0);
-        for (DWORD waited = 0; waited < PatienceMs && !watcher.Found(); waited += 50) {
-            ::Sleep(50);
-        }
-        const ErrorBoxSeen& seen = watcher.Stop();
-        ASSERT_TRUE(seen.Found);
-        EXPECT_EQ(seen.Caption, Title);
-        EXPECT_EQ(seen.Text, "Falha simulada.");
-        EXPECT_TRUE(seen.OkButton);
-        EXPECT_EQ(seen.Buttons, 1);
-    }
-    EXPECT_FALSE(formEnabled);
-    EXPECT_FALSE(applicationEnabled);
-    DWORD_PTR result = 0;
-    ASSERT_TRUE(::SendMessageTimeoutA(form, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, PatienceMs, &result))
-        << "the loop goes on";
-    EXPECT_TRUE(::IsWindowEnabled(form));
-    EXPECT_TRUE(::IsWindowVisible(form));
-    ::PostMessageA(button, BM_CLICK, 0, 0);
-    ::PostMessageA(form, WM_CLOSE, 0, 0);
-    EXPECT_EQ(shell.ExitCode(), 0u);
-    EXPECT_EQ(WithoutTextHeight(shell.Log()), "start\nclick 1\nclick 2\nFormClose caHide\nend 0\n");
-}
-
 // An error outside the message loop used to leave the entry point and end the process through
 // std::terminate, with an exit code that the program starting the tool does not expect.
 TEST(ApplicationShell, RegressionStartUpFailureCrashed) {

@@ -1,7 +1,7 @@
 // A program built the way the tool is: start-up, one tool window with a client-aligned panel, a label and a
-// button, the message loop, and the end. The button's first click fails, so a test can see the error box.
-// Every event is appended to the log file named by the first argument. With "fail-start-up" as the second,
-// the form's window class cannot be registered, so start-up itself fails.
+// button, the message loop, and the end. Every event is appended to the log file named by the first
+// argument. With "fail-start-up" as the second, the form's window class cannot be registered, so start-up
+// itself fails.
 #include "base/DllSearch.h"
 #include "ui/Application.h"
 #include "ui/Button.h"
@@ -10,7 +10,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <stdexcept>
 #include <string>
 
 namespace {
@@ -49,22 +48,12 @@ public:
         button->SetParent(panel);
         button->SetBounds(159, 47, 169, 28);
         button->SetCaption("Concluir Atualiza\xE7\xE3o");
-        button->OnClick = [this](TComponent*) {
-            ++FClicks;
-            Log("click " + std::to_string(FClicks));
-            if (FClicks == 1) {
-                throw std::runtime_error("Falha simulada");
-            }
-        };
         Log("text height " + std::to_string(TextHeight()));
         ScaleLayout(96, 13);
     }
 
 protected:
     const char* WindowClassName() const override { return "TShellForm"; }
-
-private:
-    int FClicks = 0;
 };
 
 // The system takes class names of up to 256 characters; this one is refused when the window is first made.

@@ -1,14 +1,12 @@
 #!/usr/bin/env bash
-# Nothing is lost when the installed file is held by another process or read-only, or when the staged name
-# is not a file; two instances pressed together apply the update once; an empty or read-only staged file is
-# an update like any other; and the tool works in a directory whose name holds a code-page-932 character
-# with 0x5C as its second byte.
+# Nothing is lost when the installed file is read-only or the staged name is not a file; two instances
+# pressed together apply the update once; an empty or read-only staged file is an update like any other; and
+# the tool works in a directory whose name holds a code-page-932 character with 0x5C as its second byte.
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
 source "$(dirname "$0")/../lib_faults.sh"
 
 ERROR_ACCESS_DENIED=5
-ERROR_SHARING_VIOLATION=32
 
 # An installation with the tool, an old ZAL.exe, its staged ZAL.upd and an unrelated Glimae.dll; copies of
 # the old and new contents are kept beside it for the comparisons.
@@ -54,32 +52,6 @@ expect_error_box() { # PROC HWND MARK
     FAULTS_BOX_TEXT=$text
     probe_ok window "hwnd=$2"
     assert_eq 1 "${R[visible]}" "main window visible behind the error box"
-}
-
-test_target_locked_past_the_retry_window() {
-    local dir
-    dir=$(lay_out locked)
-    faults_launch "$dir" ZAL.exe
-    local proc=$FAULTS_PROC hwnd=${R[hwnd]}
-    probe_ok lock "path=$(winpath "$dir/ZAL.exe")"
-    local lock=${R[id]}
-    faults_press "$proc" press
-    expect_error_box "$proc" "$hwnd" press
-    # It waited out the whole retry window before giving up.
-    assert_ge "$FAULTS_BOX_MS" 5000 "error box after the press (ms)"
-    e2e_log "error box $FAULTS_BOX_MS ms after the press: $FAULTS_BOX_TEXT"
-    local sharing denied
-    sharing=$(faults_system_box_text $ERROR_SHARING_VIOLATION)
-    denied=$(faults_system_box_text $ERROR_ACCESS_DENIED)
-    [ "$FAULTS_BOX_TEXT" = "$sharing" ] || [ "$FAULTS_BOX_TEXT" = "$denied" ] ||
-        e2e_fail "error box says '$FAULTS_BOX_TEXT', not the system's '$sharing' or '$denied'"
-    assert_nothing_lost "$dir" locked
-    # Once ZAL has let go, a second press completes the update.
-    faults_dismiss_box "$proc" "$FAULTS_BOX"
-    probe_ok unlock "id=$lock"
-    faults_press "$proc" again
-    assert_closes_after_the_pause "$proc" "$hwnd" again
-    assert_updated "$dir" locked
 }
 
 # ZAL started the tool twice, and the user presses both while ZAL still holds its file. Whichever gets the
@@ -159,8 +131,6 @@ test_staged_copy_is_applied() { # empty | read-only
 }
 
 e2e_start
-e2e_test "target locked past the retry window: error box, nothing lost" \
-    test_target_locked_past_the_retry_window
 e2e_test "two instances pressed while the target is held: one update, no error" \
     test_two_instances_pressed_while_the_target_is_held
 e2e_test "read-only target is refused at once, nothing lost" test_read_only_target_is_refused_at_once
