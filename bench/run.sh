@@ -54,7 +54,8 @@ log "sizes"
     i686/ZALUpdate.exe i686/MinimalWindow.exe) >"$out/sizes.txt"
 
 "$root/scripts/wine-prefix.sh" "$out/wine64" "$wine"
-export WINEPREFIX=$out/wine64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+source "$root/scripts/wine-env.sh"
+wine_env "$out/wine64"
 # shellcheck source=scripts/xvfb.sh
 source "$root/scripts/xvfb.sh"
 cleanup() {

@@ -21,6 +21,7 @@ PROBE_LINES=()
 PROBE_STATUS=
 
 source "$E2E_ROOT/scripts/xvfb.sh"
+source "$E2E_ROOT/scripts/wine-env.sh"
 
 # Each run of a case starts from an empty work directory and leaves it for inspection.
 rm -rf "$E2E_WORK"
@@ -214,13 +215,11 @@ e2e_wait_for() {
 
 # ----- prefixes and sessions ----------------------------------------------------------------------------
 
-# e2e_prefix DPI: the suite's prefix for that resolution, made once from the project's prefix. With no
-# window manager under Xvfb, Wine is told to manage the windows itself (X11 Driver: Decorated=N, so that it
-# draws frames and caption bars, which screenshots would otherwise lack; Managed=N, so that it places and
-# sizes windows, maximised ones included, without waiting for a manager that never answers). Each
-# resolution has a prefix of its own, since the value is read by the whole Wine session. Wine's relay trace,
-# which only a process started with WINEDEBUG=+relay writes, is narrowed to the calls the cases look for.
-# A prefix is remade only while no session uses it.
+# e2e_prefix DPI: the suite's prefix for that resolution, made once as a copy of the project's prefix
+# (scripts/wine-prefix.sh), in which Wine already frames and places the windows itself, as it must with no
+# window manager under Xvfb. Each resolution has a prefix of its own, since the whole Wine session reads it.
+# Wine's relay trace, which only a process started with WINEDEBUG=+relay writes, is narrowed to the calls
+# the cases look for. A prefix is remade only while no session uses it.
 E2E_PREFIX_VERSION=4
 E2E_RELAY_INCLUDE='user32.PostQuitMessage'
 e2e_prefix() {
@@ -237,10 +236,8 @@ e2e_prefix() {
         # Safe while other suites use the project's prefix: Wine replaces its registry files whole.
         cp -a "$shared" "$prefix"
         rm -f "$prefix/.e2e-ready"
-        export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+        wine_env "$prefix"
         "$E2E_WINESERVER" -w
-        "$E2E_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
-        "$E2E_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
         "$E2E_WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
         "$E2E_WINE" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ /d "$E2E_RELAY_INCLUDE" /f \
             >/dev/null 2>&1
@@ -270,7 +267,7 @@ e2e_start() {
     E2E_PREFIX=$(e2e_prefix "$dpi") || e2e_fail "cannot prepare the Wine prefix"
     exec {E2E_LOCK_FD}>"$E2E_PREFIX.session.lock"
     flock "$E2E_LOCK_FD"
-    export WINEPREFIX=$E2E_PREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    wine_env "$E2E_PREFIX"
     # A Wine session keeps the screen it started with; this one must start on our display.
     "$E2E_WINESERVER" -w
     coproc PROBE { LC_ALL=$locale exec "$E2E_WINE" "$E2E_PROBE_EXE" 2>>"$E2E_WORK/probe.stderr"; }
