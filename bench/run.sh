@@ -50,7 +50,7 @@ bin=$root/build/bench-win64/bench
 } >"$out/machine.txt"
 
 log "sizes"
-(cd "$out/work" && python3 "$root/bench/pe_info.py" x86_64/ZALUpdate.exe x86_64/MinimalWindow.exe \
+(cd "$out/work" && python3 "$root/scripts/pe.py" x86_64/ZALUpdate.exe x86_64/MinimalWindow.exe \
     i686/ZALUpdate.exe i686/MinimalWindow.exe) >"$out/sizes.txt"
 
 "$root/scripts/wine-prefix.sh" "$out/wine64" "$wine"

@@ -26,13 +26,6 @@ SLOW_MS=60000
 ERROR_ACCESS_DENIED=5
 ERROR_SHARING_VIOLATION=32
 
-# pe_machine FILE: the machine field of a PE image's header, as 0x014c (i386) or 0x8664 (x86-64).
-pe_machine() {
-    local pe
-    pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
-    printf '0x%s\n' "$(od -An -tx2 -j"$((pe + 4))" -N2 "$1" | tr -d ' ')"
-}
-
 # box_text TEXT: the error box's text for a system message: a full stop is added when the message ends in a
 # byte that sorts after it.
 box_text() {
@@ -138,7 +131,8 @@ check_update_completes() {
 test_one_run_of_the_32_bit_tool() {
     local dir before
     dir=$(e2e_install tool)
-    assert_eq 0x014c "$(pe_machine "$dir/ZALUpdate.exe")" "machine of the tool under test (i386)"
+    assert_match ' machine=i386 ' "$(python3 "$E2E_ROOT/scripts/pe.py" "$dir/ZALUpdate.exe")" \
+        "the tool under test is built for i386"
     e2e_put "$dir" ZAL.exe ZAL.upd
     before=$(e2e_state "$dir")
     local launched=$SECONDS
