@@ -60,21 +60,9 @@ assert_manifest_unchanged() {
     fi
 }
 
-# faults_box_text TEXT: what the tool's error box shows for an error message: a full stop is added when the
-# message ends in a character that sorts after it.
-faults_box_text() {
-    local text=$1
-    if [ -n "$text" ] && [ "$(printf '%s' "${text: -1}" | od -An -tu1 | tr -d ' ')" -gt 46 ]; then
-        text+=.
-    fi
-    printf '%s' "$text"
-}
-
-# faults_system_box_text CODE: the error box text for a system error code, from the system's own text as
-# the probe gets it from FormatMessageA in the same Wine session.
+# faults_system_box_text CODE: the error box text for a system error code (e2e_system_box_text).
 faults_system_box_text() {
-    probe_ok errtext "code=$1"
-    faults_box_text "${R[text]}"
+    e2e_system_box_text "$1"
 }
 
 # faults_launch DIR ARGUMENTS [key=value...]: e2e_launch_tool, then waits for the tool's window and for
