@@ -71,7 +71,9 @@ test_one_run_of_the_32_bit_tool() {
     e2e_put "$dir" ZAL.exe ZAL.upd
     before=$(e2e_state "$dir")
     local launched=$SECONDS
-    e2e_launch_tool "$dir" ZAL.exe
+    # Wine's CreateProcessA returns only once the 32-bit loader runs under emulation, which may alone take
+    # longer than the probe's usual answer; the launch shares the first window's allowance.
+    e2e_launch_tool "$dir" ZAL.exe timeout=$START_MS
     probe_ok waitwin class=TApplication timeout=$START_MS
     E2E_APP=${R[hwnd]}
     probe_ok waitwin class=TFormPrincipal visible=1 timeout=$SLOW_MS
