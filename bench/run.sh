@@ -50,11 +50,12 @@ bin=$root/build/bench-win64/bench
 } >"$out/machine.txt"
 
 log "sizes"
-(cd "$out/work" && python3 "$root/bench/pe_info.py" x86_64/ZALUpdate.exe x86_64/MinimalWindow.exe \
+(cd "$out/work" && python3 "$root/scripts/pe.py" x86_64/ZALUpdate.exe x86_64/MinimalWindow.exe \
     i686/ZALUpdate.exe i686/MinimalWindow.exe) >"$out/sizes.txt"
 
 "$root/scripts/wine-prefix.sh" "$out/wine64" "$wine"
-export WINEPREFIX=$out/wine64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+source "$root/scripts/wine-env.sh"
+wine_env "$out/wine64"
 # shellcheck source=scripts/xvfb.sh
 source "$root/scripts/xvfb.sh"
 cleanup() {

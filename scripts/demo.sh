@@ -63,7 +63,7 @@ if [ $build -eq 1 ]; then
     "$root/scripts/setup.sh"
     echo "demo: building the tool (win64 in $win64, the 32-bit deliverable in $win32)"
     cmake --preset win64 -B "$win64" >/dev/null
-    cmake --build "$win64" --target ZALUpdate zal_probe zal_demo_v1 zal_demo_v2
+    cmake --build "$win64" --target ZALUpdate zal_demo_v1 zal_demo_v2
     cmake --preset win32 -B "$win32" >/dev/null
     cmake --build "$win32" --target ZALUpdate
 fi
@@ -77,33 +77,44 @@ if [ -z "$tool" ] || [ ! -f "$tool" ]; then
     echo "demo: no ZALUpdate.exe in $win64 (build it first)" >&2
     exit 1
 fi
-for part in zal_probe zal_demo_v1 zal_demo_v2; do
-    [ -f "$win64/tests/e2e/$part.exe" ] || { echo "demo: $win64/tests/e2e/$part.exe is missing" >&2; exit 1; }
+for part in zal_demo_v1 zal_demo_v2; do
+    [ -f "$win64/demo/$part.exe" ] || { echo "demo: $win64/demo/$part.exe is missing" >&2; exit 1; }
 done
 
 demo=$root/build/demo
 rm -rf "$demo"
 mkdir -p "$demo"
 cp "$tool" "$demo/ZALUpdate.exe"
-cp "$win64/tests/e2e/zal_demo_v1.exe" "$demo/ZAL.exe"
-cp "$win64/tests/e2e/zal_demo_v2.exe" "$demo/ZAL.upd"
+cp "$win64/demo/zal_demo_v1.exe" "$demo/ZAL.exe"
+cp "$win64/demo/zal_demo_v2.exe" "$demo/ZAL.upd"
 # The originals, kept aside to tell afterwards what the run changed.
 before=$root/build/demo-original
 rm -rf "$before"
 mkdir -p "$before"
 cp -p "$demo/ZAL.exe" "$demo/ZAL.upd" "$before/"
 
+# The demo's Wine session runs in a fresh copy of the project's prefix, so that it starts on the demo's own
+# display even while a test holds a session in the project's prefix.
+wine=/usr/lib/wine/wine64
+source "$root/scripts/wine-env.sh"
+source "$root/scripts/xvfb.sh"
+"$root/scripts/wine-prefix.sh" "$root/build/wine64" "$wine"
+prefix=$root/build/demo-wine64
+rm -rf "$prefix"
+cp -a "$root/build/wine64" "$prefix"
+wine_env "$prefix"
+cleanup() {
+    "$(dirname "$wine")/wineserver" -k 2>/dev/null || true # the demo prefix's server only
+    stop_xvfb
+}
+trap cleanup EXIT
+if [ $headless -eq 1 ]; then
+    start_xvfb 1280x1024x24
+fi
+
 # run_zal: what the installed ZAL.exe says when run (it prints its version).
 run_zal() {
-    if [ $headless -eq 1 ]; then
-        probe_ok launch "cmdline=\"$(winpath "$demo/ZAL.exe")\"" "cwd=$(winpath "$demo")" \
-            "out=$(winpath "$E2E_WORK/zal.out")"
-        probe_ok waitexit
-        tr -d '\r' <"$E2E_WORK/zal.out"
-    else
-        WINEPREFIX=$root/build/wine64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
-            /usr/lib/wine/wine64 "$demo/ZAL.exe" | tr -d '\r'
-    fi
+    (cd "$demo" && "$wine" ZAL.exe) | tr -d '\r'
 }
 
 describe() { # FILE: size, short hash and what the program says, or that it is gone
@@ -116,11 +127,24 @@ describe() { # FILE: size, short hash and what the program says, or that it is g
     fi
 }
 
-if [ $headless -eq 1 ]; then
-    E2E_BUILD=$win64 E2E_CASE=demo
-    source "$root/tests/e2e/lib.sh"
-    e2e_start --geometry 1280x1024x24
-fi
+# tool_window: "XID X Y W H" of the tool's main window once X shows it. The tool's two windows carry the
+# same title; the application window is the one of no size (1 x 1 in X).
+tool_window() {
+    local id found=
+    for id in $(xdotool search --onlyvisible --name '^Atualiza' 2>/dev/null); do
+        local X= Y= WIDTH= HEIGHT= SCREEN= WINDOW=
+        eval "$(xdotool getwindowgeometry --shell "$id" 2>/dev/null)"
+        if [ "${WIDTH:-0}" -gt 1 ] && [ "${HEIGHT:-0}" -gt 1 ]; then
+            found="$id $X $Y $WIDTH $HEIGHT"
+        fi
+    done
+    [ -n "$found" ] && printf '%s\n' "$found"
+}
+
+# colours PNG: the colours of a picture as "R,G,B" lines, each once.
+colours() {
+    convert "$1" -depth 8 -format %c histogram:info:- | sed -n 's/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\)).*/\1,\2,\3/p'
+}
 
 echo "demo: installation in $demo"
 describe "$demo/ZAL.exe"
@@ -129,42 +153,55 @@ echo "  ZAL.exe says: $(run_zal)"
 
 echo "demo: starting ZALUpdate.exe ZAL.exe under Wine"
 if [ $headless -eq 0 ]; then
-    "$root/scripts/wine-prefix.sh" "$root/build/wine64"
     echo "demo: press the button \"Concluir Atualização\" in the window"
     set +e
-    (cd "$demo" && WINEPREFIX=$root/build/wine64 WINEDEBUG=-all \
-        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" /usr/lib/wine/wine64 ZALUpdate.exe ZAL.exe)
+    (cd "$demo" && "$wine" ZALUpdate.exe ZAL.exe)
     code=$?
     set -e
 else
-    e2e_launch_tool "$demo" ZAL.exe "cwd=$(winpath "$demo")"
-    probe_ok waitwin class=TFormPrincipal visible=1 timeout=60000
-    form=${R[hwnd]}
-    x=${R[x]} y=${R[y]} w=${R[w]} h=${R[h]}
-    printf 'demo: window %s "%s", %dx%d at (%d,%d), client %dx%d\n' "${R[class]}" \
-        "$(printf '%s' "${R[text]}" | iconv -f CP1252 -t UTF-8)" "$w" "$h" "$x" "$y" "${R[cw]}" "${R[ch]}"
-    xid=$(e2e_xwindow "$x" "$y" "$w" "$h")
-    # The screenshot waits for the first paint: the gradient's top row and the label's white text.
+    (cd "$demo" && exec "$wine" ZALUpdate.exe ZAL.exe) &
+    tool_pid=$!
+    window=
+    for _ in $(seq 600); do
+        window=$(tool_window) && break
+        kill -0 "$tool_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if [ -z "$window" ]; then
+        echo "demo: the tool's window did not show within 60 s" >&2
+        kill "$tool_pid" 2>/dev/null || true
+        exit 1
+    fi
+    read -r xid x y w h <<<"$window"
+    echo "demo: window \"Atualização do ZAL\", ${w}x${h} at ($x,$y)"
+    # The screenshot waits for the first paint: the gradient's first band and the label's white text.
+    shot=$root/build/demo-screen.png
     painted=0
     for _ in $(seq 50); do
-        e2e_screenshot "$E2E_WORK/screen.png"
-        if [ "$(e2e_pixel "$E2E_WORK/screen.png" "${R[cx]}" "${R[cy]}")" = "64 128 128" ] &&
-            e2e_pixels "$E2E_WORK/screen.png" "${R[cx]}" "${R[cy]}" "${R[cw]}" 40 | grep ' 255 255 255$' >/dev/null; then
+        import -window root "png:$shot"
+        convert "$shot" -crop "${w}x${h}+${x}+${y}" +repage "png:$demo/ZALUpdate-window.png"
+        if colours "$demo/ZALUpdate-window.png" | grep -qx '64,128,128' &&
+            colours "$demo/ZALUpdate-window.png" | grep -qx '255,255,255'; then
             painted=1
             break
         fi
         sleep 0.2
     done
     [ $painted -eq 1 ] || echo "demo: the window did not look painted within 10 s; saving it as it is"
-    e2e_crop "$E2E_WORK/screen.png" "$x" "$y" "$w" "$h" "$demo/ZALUpdate-window.png"
     echo "demo: screenshot of the window: $demo/ZALUpdate-window.png"
     echo "demo: pressing Enter"
-    probe_ok mark name=press
-    e2e_xkey "$xid" Return
-    probe_ok waitgone "hwnd=$form" since=press timeout=60000
-    echo "demo: the window closed ${R[elapsed_ms]} ms after Enter"
-    probe_ok waitexit since=press timeout=60000
-    code=${R[code]}
+    xdotool windowfocus --sync "$xid"
+    pressed=$(date +%s%N)
+    xdotool key Return
+    for _ in $(seq 600); do
+        tool_window >/dev/null || break
+        sleep 0.05
+    done
+    echo "demo: the window closed $((($(date +%s%N) - pressed) / 1000000)) ms after Enter"
+    set +e
+    wait "$tool_pid"
+    code=$?
+    set -e
 fi
 
 echo "demo: ZALUpdate.exe exited with code $code"
@@ -180,10 +217,6 @@ elif cmp -s "$demo/ZAL.exe" "$before/ZAL.exe"; then
     echo "demo: ZAL.exe is unchanged: the update was not applied"
 else
     echo "demo: ZAL.exe changed, but not into the staged copy"
-fi
-if [ $headless -eq 1 ]; then
-    e2e_stop
-    trap - EXIT
 fi
 echo "demo: on Windows, install the tool by placing ${win32#"$root"/}/ZALUpdate.exe beside ZAL.exe"
 [ "$code" = 0 ] && [ $applied -eq 1 ]

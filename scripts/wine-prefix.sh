@@ -17,16 +17,18 @@ if [ -f "$prefix/.zal-ready-3" ]; then
     exit 0
 fi
 
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+source "$root/scripts/wine-env.sh"
+wine_env "$prefix"
 rm -rf "$prefix"
 echo "wine-prefix: creating $prefix (once; about a minute)" >&2
-# wineboot opens no window, but the prefix's services expect a display; without one they time out.
-run() { if [ -n "${DISPLAY:-}" ]; then "$@"; else xvfb-run -a "$@"; fi; }
-run "$wine" wineboot -i >/dev/null 2>&1
-reg() { run "$wine" reg add "$@" /f >/dev/null 2>&1; }
+with_display "$wine" wineboot -i >/dev/null 2>&1
+reg() { with_display "$wine" reg add "$@" /f >/dev/null 2>&1; }
 reg 'HKCU\Software\Wine\Fonts\Replacements' /v 'MS Sans Serif' /t REG_SZ /d 'DejaVu Sans'
 reg 'HKCU\Software\Wine\Fonts\Replacements' /v 'Arial' /t REG_SZ /d 'Liberation Sans'
 reg 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96
+# With no window manager, Wine frames the windows itself (Decorated=N: screenshots would otherwise lack the
+# frames and caption bars) and places and sizes them, maximised ones included (Managed=N), instead of
+# waiting for a manager that never answers. Every prefix the suites copy from this one inherits both.
 reg 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N
 reg 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N
 reg 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /t REG_SZ /d ''
@@ -48,5 +50,5 @@ if [ -f "$fonts/marlett.ttf" ]; then
 else
     echo "wine-prefix: Marlett is not available; caption buttons will show letters" >&2
 fi
-WINEPREFIX=$prefix "$(dirname "$wine")/wineserver" -w || true
+"$(dirname "$wine")/wineserver" -w || true
 touch "$prefix/.zal-ready-3"

@@ -10,7 +10,8 @@ wine=$3
 shift 3
 
 "$(dirname "$0")/wine-prefix.sh" "$prefix" "$wine"
-export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+source "$(dirname "$0")/wine-env.sh"
+wine_env "$prefix" "${WINEDEBUG:-}"
 if [ -n "${DISPLAY:-}" ]; then
     exec "$wine" "$@"
 fi

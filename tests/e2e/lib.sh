@@ -21,6 +21,7 @@ PROBE_LINES=()
 PROBE_STATUS=
 
 source "$E2E_ROOT/scripts/xvfb.sh"
+source "$E2E_ROOT/scripts/wine-env.sh"
 
 # Each run of a case starts from an empty work directory and leaves it for inspection.
 rm -rf "$E2E_WORK"
@@ -109,6 +110,7 @@ FORM_STYLE=0x06C80000 # WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS | WS_CLIPCHILD
 APP_STYLE=0x84CA0000  # WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX
 CS_DBLCLKS=0x8
 BS_DEFPUSHBUTTON=0x1
+SS_ICON=0x3
 TITLE_HEX=$(cp1252_hex "Atualização do ZAL")
 BUTTON_HEX=$(cp1252_hex "Concluir Atualização")
 
@@ -214,13 +216,11 @@ e2e_wait_for() {
 
 # ----- prefixes and sessions ----------------------------------------------------------------------------
 
-# e2e_prefix DPI: the suite's prefix for that resolution, made once from the project's prefix. With no
-# window manager under Xvfb, Wine is told to manage the windows itself (X11 Driver: Decorated=N, so that it
-# draws frames and caption bars, which screenshots would otherwise lack; Managed=N, so that it places and
-# sizes windows, maximised ones included, without waiting for a manager that never answers). Each
-# resolution has a prefix of its own, since the value is read by the whole Wine session. Wine's relay trace,
-# which only a process started with WINEDEBUG=+relay writes, is narrowed to the calls the cases look for.
-# A prefix is remade only while no session uses it.
+# e2e_prefix DPI: the suite's prefix for that resolution, made once as a copy of the project's prefix
+# (scripts/wine-prefix.sh), in which Wine already frames and places the windows itself, as it must with no
+# window manager under Xvfb. Each resolution has a prefix of its own, since the whole Wine session reads it.
+# Wine's relay trace, which only a process started with WINEDEBUG=+relay writes, is narrowed to the calls
+# the cases look for. A prefix is remade only while no session uses it.
 E2E_PREFIX_VERSION=4
 E2E_RELAY_INCLUDE='user32.PostQuitMessage'
 e2e_prefix() {
@@ -237,10 +237,8 @@ e2e_prefix() {
         # Safe while other suites use the project's prefix: Wine replaces its registry files whole.
         cp -a "$shared" "$prefix"
         rm -f "$prefix/.e2e-ready"
-        export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+        wine_env "$prefix"
         "$E2E_WINESERVER" -w
-        "$E2E_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
-        "$E2E_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
         "$E2E_WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
         "$E2E_WINE" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ /d "$E2E_RELAY_INCLUDE" /f \
             >/dev/null 2>&1
@@ -270,7 +268,7 @@ e2e_start() {
     E2E_PREFIX=$(e2e_prefix "$dpi") || e2e_fail "cannot prepare the Wine prefix"
     exec {E2E_LOCK_FD}>"$E2E_PREFIX.session.lock"
     flock "$E2E_LOCK_FD"
-    export WINEPREFIX=$E2E_PREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    wine_env "$E2E_PREFIX"
     # A Wine session keeps the screen it started with; this one must start on our display.
     "$E2E_WINESERVER" -w
     coproc PROBE { LC_ALL=$locale exec "$E2E_WINE" "$E2E_PROBE_EXE" 2>>"$E2E_WORK/probe.stderr"; }
@@ -391,16 +389,25 @@ e2e_put() {
     done
 }
 
-# e2e_state DIR: one line per entry under DIR: name, type, size, modification time (to the nanosecond)
-# and SHA-256. Two equal states mean nothing in DIR was created, removed, written or re-stamped.
+# e2e_state ROOT [PRUNED_DIR...]: one line per entry under ROOT (directories included, PRUNED_DIRs and
+# what they hold left out): relative path, type, size, modification and change times in nanoseconds, inode,
+# mode and, for files, SHA-256. Two equal states mean nothing was created, removed, renamed, written,
+# re-stamped or had its attributes changed.
 e2e_state() {
+    local root=$1 pruned
+    shift
+    local -a prune=()
+    for pruned in "$@"; do
+        prune+=(-path "$pruned" -prune -o)
+    done
     (
-        cd "$1"
-        find . -mindepth 1 -printf '%y %s %T@ %P\n' | LC_ALL=C sort -k4 | while read -r type size time name; do
-            local hash=-
-            [ "$type" = f ] && hash=$(sha256sum <"$name" | cut -c1-64)
-            printf '%s %s %s %s %s\n' "$name" "$type" "$size" "$time" "$hash"
-        done
+        cd "$root"
+        find . -mindepth 1 "${prune[@]}" -printf '%p %y %s %T@ %C@ %i %m\n' | LC_ALL=C sort |
+            while read -r path type rest; do
+                local hash=-
+                [ "$type" = f ] && hash=$(sha256sum <"$path" | cut -c1-64)
+                printf '%s %s %s %s\n' "$path" "$type" "$rest" "$hash"
+            done
     )
 }
 
@@ -418,6 +425,13 @@ assert_names() {
     expected=$(printf '%s\n' "$@" | LC_ALL=C sort | tr '\n' ' ')
     actual=$(find "$dir" -mindepth 1 -maxdepth 1 -printf '%P\n' | LC_ALL=C sort | tr '\n' ' ')
     [ "$actual" = "$expected" ] || e2e_fail "$dir holds '$actual', expected '$expected'"
+}
+
+# assert_zal_updated DIR: ZAL.exe holds what the staged ZAL.upd held (as e2e_put kept it in DIR.orig/), and
+# DIR holds the tool and ZAL.exe alone: the staged copy is gone and no temporary file is left.
+assert_zal_updated() {
+    assert_same_file "$1/ZAL.exe" "$1.orig/ZAL.upd"
+    assert_names "$1" ZALUpdate.exe ZAL.exe
 }
 
 # ----- X11: windows, keys and pixels --------------------------------------------------------------------
@@ -517,6 +531,18 @@ e2e_tool_start() {
     E2E_FORM=${R[hwnd]}
 }
 
+# e2e_start_staged NAME [key=value...]: e2e_tool_start with the argument ZAL.exe over a fresh installation
+# NAME with an update of ZAL.exe staged. Sets DIR (the installation) and BEFORE (its state before the run);
+# key=value pairs go to launch.
+e2e_start_staged() {
+    local name=$1
+    shift
+    DIR=$(e2e_install "$name")
+    e2e_put "$DIR" ZAL.exe ZAL.upd
+    BEFORE=$(e2e_state "$DIR")
+    e2e_tool_start "$DIR" ZAL.exe "$@"
+}
+
 # e2e_press HWND MARK KEY...: types xdotool KEYs into the top-level window HWND through X, taking MARK on
 # the probe's clock just before them, once the window has the X focus. Between the mark and the key there
 # is only the start of xdotool, a few milliseconds, against the seconds the cases measure since the mark.
@@ -548,11 +574,11 @@ e2e_expect_still_open() {
     assert_eq "1 1" "${R[visible]} ${R[enabled]}" "main window visible and enabled"
 }
 
-# e2e_expect_button_focused: the keyboard focus settles, within 5 s, on the tool's button shown as the
-# default push button (BS_DEFPUSHBUTTON). The look follows the focus within one message of the tool, which
-# the probe may read half way; leaves the focus report in R.
+# e2e_expect_button_focused [SECONDS]: the keyboard focus settles, within SECONDS (default 5), on the
+# tool's button shown as the default push button (BS_DEFPUSHBUTTON). The look follows the focus within one
+# message of the tool, which the probe may read half way; leaves the focus report in R.
 e2e_expect_button_focused() {
-    e2e_wait_for 5 "the focus on the default-looking button" _e2e_button_focused
+    e2e_wait_for "${1:-5}" "the focus on the default-looking button" _e2e_button_focused
 }
 
 _e2e_button_focused() {
@@ -576,6 +602,128 @@ e2e_expect_children() {
     assert_eq "TButton $panel" "${R[class]} ${R[parent]}" "second child's class and parent"
     assert_eq "159 47 169 28" "$((R[x] - cx)) $((R[y] - cy)) ${R[w]} ${R[h]}" "button x y w h in the client area"
     assert_eq "$BUTTON_HEX" "${R[text_hex]}" "button caption bytes"
+}
+
+# e2e_expect_main_window FORM APP: the tool's main window as the system reports it: its class, styles and
+# class style, owned by the application window APP, and its caption. Leaves its report in R.
+e2e_expect_main_window() {
+    probe_ok window "hwnd=$1"
+    assert_eq TFormPrincipal "${R[class]}" "class"
+    assert_eq "$(hex "FORM_STYLE | WS_VISIBLE")" "$(hex "${R[style]}")" "style once shown"
+    assert_eq 0x00000080 "$(hex "${R[exstyle]} & ~WS_EX_WINDOWEDGE")" "extended style (WS_EX_TOOLWINDOW)"
+    # Nothing but the system's own WS_EX_WINDOWEDGE may come on top of what was asked for.
+    assert_match '^0x000001?80$' "$(hex "${R[exstyle]}")" "extended style as the system keeps it"
+    assert_eq "$(hex $CS_DBLCLKS)" "$(hex "${R[classstyle]}")" "class style"
+    assert_eq "$2" "${R[owner]}" "owner"
+    assert_eq TApplication "${R[owner_class]}" "class of the owner"
+    assert_eq "$TITLE_HEX" "${R[text_hex]}" "caption bytes"
+}
+
+# e2e_expect_client_area_centred FORM: a client area of 487 x 90 inside the system's own frame for the
+# window's styles, the window centred on the screen, and Wine drawing it where it says it is.
+e2e_expect_client_area_centred() {
+    probe_ok window "hwnd=$1"
+    local style=${R[style]} exstyle=${R[exstyle]} x=${R[x]} y=${R[y]} w=${R[w]} h=${R[h]}
+    assert_eq "487 90" "${R[cw]} ${R[ch]}" "client area"
+    # The frame is the system's own for these styles: nothing else is added to the outer size.
+    probe_ok adjust "style=$style" "exstyle=$exstyle" w=487 h=90
+    assert_eq "${R[w]} ${R[h]}" "$w $h" "outer size from AdjustWindowRectEx"
+    probe_ok metrics
+    assert_eq "$(((R[cxscreen] - w) / 2)) $(((R[cyscreen] - h) / 2))" "$x $y" "position centred on the screen"
+    e2e_xwindow "$x" "$y" "$w" "$h" >/dev/null
+}
+
+# e2e_expect_application_window APP: the application window, which carries the taskbar button: visible,
+# since a window of the tool is, yet of no size at the screen's centre, owned by nobody, with the title.
+e2e_expect_application_window() {
+    probe_ok metrics
+    local cx=${R[cxscreen]} cy=${R[cyscreen]}
+    probe_ok window "hwnd=$1"
+    assert_eq TApplication "${R[class]}" "application window class"
+    assert_eq "$(hex "APP_STYLE | WS_VISIBLE")" "$(hex "${R[style]}")" "application window style"
+    assert_eq 0x00000000 "$(hex "${R[exstyle]} & ~WS_EX_WINDOWEDGE")" "application window extended style"
+    assert_eq "$((cx / 2)) $((cy / 2)) 0 0" "${R[x]} ${R[y]} ${R[w]} ${R[h]}" "application window x y w h"
+    assert_eq 0x0 "${R[owner]}" "application window owner"
+    assert_eq "$TITLE_HEX" "${R[text_hex]}" "application window title bytes"
+}
+
+# e2e_expect_mainicon HWND...: each top-level window shows MAINICON as its big icon. Wine answers
+# WM_GETICON from another process with 0, so the icon is read where Wine publishes it: the X window's
+# _NET_WM_ICON, taken from the window's big icon (or, lacking one, its class icon or a stock icon).
+e2e_expect_mainicon() {
+    local hwnd
+    for hwnd in "$@"; do
+        e2e_icon_matches "$(e2e_xwindow_of "$hwnd")" "$E2E_ROOT/app/MAINICON.ico"
+    done
+}
+
+# e2e_check_form_picture FORM [OPTIONS...]: e2e_check_picture on the main window at 96 dpi: the gradient
+# outside the label's caption at (19, 9) and the button, and the white of the caption against the label's
+# own drawing (LABEL_INK, of LABEL_W x LABEL_H).
+e2e_check_form_picture() {
+    local form=$1
+    shift
+    e2e_label_ink -13
+    e2e_check_picture "$form" --exclude "19,9,$LABEL_W,$LABEL_H" --exclude 159,47,169,28 \
+        --white-mask "$LABEL_INK" --at 19,9 "$@"
+}
+
+# ----- the error box ------------------------------------------------------------------------------------
+
+# e2e_system_box_text CODE: the text of the tool's error box for a system error code: the system's own
+# message, as the probe gets it from FormatMessageA in the same Wine session, with a full stop added when
+# the message ends in a character that sorts after it.
+e2e_system_box_text() {
+    probe_ok errtext "code=$1"
+    local text=${R[text]}
+    [ -n "$text" ] || e2e_fail "the system has no text for error $1"
+    if [ "$(printf '%s' "${text: -1}" | od -An -tu1 | tr -d ' ')" -gt 46 ]; then
+        text+=.
+    fi
+    printf '%s' "$text"
+}
+
+# e2e_expect_error_box DIR BEFORE MARK TIMEOUT_MS TEXT...: the press at MARK on a target that stays held
+# brings up the tool's error box, no sooner than the tool's wait for the file, within TIMEOUT_MS: a system
+# message box owned by the application window, with the tool's title, one of the TEXTs, one button (OK)
+# and one icon. While it shows, the installation DIR keeps its state BEFORE and the main window is shown
+# but disabled; after OK, the tool goes on with its window enabled, and DIR is still as it was.
+e2e_expect_error_box() {
+    local dir=$1 before=$2 mark=$3 timeout=$4
+    shift 4
+    probe_ok msgbox "timeout=$timeout"
+    local box=${R[hwnd]} class=${R[class]} owner=${R[owner]} caption=${R[text_hex]} message=${R[message]}
+    local -a buttons
+    mapfile -t buttons < <(probe_records button)
+    probe_ok time "since=$mark"
+    # Seen at most a poll (20 ms) after it opened: the tool waited out the file first.
+    assert_ge "${R[elapsed_ms]}" 5000 "ms from the press until the box was seen"
+    assert_eq "#32770 $E2E_APP" "$class $owner" "class and owner of the box"
+    assert_eq "$TITLE_HEX" "$caption" "caption bytes of the box"
+    local text known=0
+    for text in "$@"; do
+        [ "$message" = "$text" ] && known=1
+    done
+    [ $known -eq 1 ] || e2e_fail "text of the box: '$message', expected $(printf "'%s' or " "$@" | sed 's/ or $//')"
+    assert_eq 1 "${#buttons[@]}" "buttons in the box"
+    e2e_record "${buttons[0]}"
+    assert_eq 1 "${R[id]}" "the box's one button is IDOK"
+    probe_ok children "hwnd=$box"
+    local icons=0 line
+    while IFS= read -r line; do
+        e2e_record "$line"
+        [ "${R[class]}" = Static ] && [ $((R[style] & 0x1F)) -eq $((SS_ICON)) ] && icons=$((icons + 1))
+    done < <(probe_records child)
+    assert_eq 1 "$icons" "icons in the box"
+
+    assert_state_unchanged "$dir" "$before" "the installation while the box shows"
+    probe_ok window "hwnd=$E2E_FORM"
+    assert_eq "1 0" "${R[visible]} ${R[enabled]}" "main window visible, disabled while the box shows"
+
+    probe_ok dlgpress "hwnd=$box" id=IDOK
+    probe_ok waitgone "hwnd=$box" "timeout=$timeout"
+    e2e_expect_still_open 1
+    assert_state_unchanged "$dir" "$before" "the installation after the box: staged copy kept, no temporary file"
 }
 
 # ----- native helpers -----------------------------------------------------------------------------------

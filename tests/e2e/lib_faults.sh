@@ -30,51 +30,12 @@ EOF
     printf '%s\n' "$file"
 }
 
-# faults_manifest ROOT [PRUNED_DIR...]: one line per entry under ROOT (directories included, PRUNED_DIRs
-# and what they hold left out): relative path, type, size, modification and change times in nanoseconds,
-# inode, mode and, for files, SHA-256. Two equal manifests mean nothing was created, removed, renamed,
-# written, re-stamped or had its attributes changed.
-faults_manifest() {
-    local root=$1 pruned
-    shift
-    local -a prune=()
-    for pruned in "$@"; do
-        prune+=(-path "$pruned" -prune -o)
-    done
-    (
-        cd "$root"
-        find . -mindepth 1 "${prune[@]}" -printf '%p %y %s %T@ %C@ %i %m\n' | LC_ALL=C sort |
-            while read -r path type rest; do
-                local hash=-
-                [ "$type" = f ] && hash=$(sha256sum <"$path" | cut -c1-64)
-                printf '%s %s %s %s\n' "$path" "$type" "$rest" "$hash"
-            done
-    )
-}
-
-# assert_manifest_unchanged BEFORE_FILE AFTER_FILE WHAT
+# assert_manifest_unchanged BEFORE_FILE AFTER_FILE WHAT: two saved e2e_state listings are the same.
 assert_manifest_unchanged() {
     if ! diff -u "$1" "$2" >"$2.diff"; then
         sed 's/^/      /' "$2.diff" >&2
         e2e_fail "$3 changed"
     fi
-}
-
-# faults_box_text TEXT: what the tool's error box shows for an error message: a full stop is added when the
-# message ends in a character that sorts after it.
-faults_box_text() {
-    local text=$1
-    if [ -n "$text" ] && [ "$(printf '%s' "${text: -1}" | od -An -tu1 | tr -d ' ')" -gt 46 ]; then
-        text+=.
-    fi
-    printf '%s' "$text"
-}
-
-# faults_system_box_text CODE: the error box text for a system error code, from the system's own text as
-# the probe gets it from FormatMessageA in the same Wine session.
-faults_system_box_text() {
-    probe_ok errtext "code=$1"
-    faults_box_text "${R[text]}"
 }
 
 # faults_launch DIR ARGUMENTS [key=value...]: e2e_launch_tool, then waits for the tool's window and for

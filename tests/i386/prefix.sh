@@ -23,9 +23,9 @@ template=$root/build/wine64
 (
     flock 9
     [ -f "$prefix/.zal-i386-ready" ] && exit 0
-    export WINEPREFIX=$prefix WINEDEBUG=-all
-    run() { if [ -n "${DISPLAY:-}" ]; then "$@"; else xvfb-run -a "$@"; fi; }
-    run /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\DllOverrides' /v winedbg.exe /t REG_SZ /d '' /f \
+    source "$root/scripts/wine-env.sh"
+    wine_env "$prefix"
+    with_display /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\DllOverrides' /v winedbg.exe /t REG_SZ /d '' /f \
         >/dev/null 2>&1
     /usr/lib/wine/wineserver -w
     touch "$prefix/.zal-i386-ready"

@@ -64,7 +64,7 @@ lay_out_tree() { # T
 # changed), "none" when nothing there changed at all; anything else fails.
 app_outcome() { # T KEY
     local app=$1/p/app key=$2
-    faults_manifest "$app" >"$MANIFESTS/$key.app.after"
+    e2e_state "$app" >"$MANIFESTS/$key.app.after"
     if diff -q "$MANIFESTS/$key.app.before" "$MANIFESTS/$key.app.after" >/dev/null; then
         echo none
         return
@@ -138,8 +138,8 @@ test_hostile_arguments_stay_in_the_tools_directory() {
     local -a procs=() buttons=()
     for i in "${!ARGUMENTS[@]}"; do
         lay_out_tree "$ARGS/$i"
-        faults_manifest "$ARGS/$i" ./p/app >"$MANIFESTS/$i.outside.before"
-        faults_manifest "$ARGS/$i/p/app" >"$MANIFESTS/$i.app.before"
+        e2e_state "$ARGS/$i" ./p/app >"$MANIFESTS/$i.outside.before"
+        e2e_state "$ARGS/$i/p/app" >"$MANIFESTS/$i.app.before"
         faults_launch "$ARGS/$i/p/app" "${ARGUMENTS[i]}" "cwd=$(winpath "$ARGS/$i/p/sibling")"
         procs[i]=$FAULTS_PROC
         buttons[i]=$FAULTS_BUTTON
@@ -155,7 +155,7 @@ test_hostile_arguments_stay_in_the_tools_directory() {
         probe_ok waitexit "proc=${procs[i]}" "since=press$i" timeout=30000
         assert_ge "${R[elapsed_ms]}" 3000 "$name: exit after the press (ms)"
         assert_eq 0 "${R[code]}" "$name: exit code"
-        faults_manifest "$ARGS/$i" ./p/app >"$MANIFESTS/$i.outside.after"
+        e2e_state "$ARGS/$i" ./p/app >"$MANIFESTS/$i.outside.after"
         assert_manifest_unchanged "$MANIFESTS/$i.outside.before" "$MANIFESTS/$i.outside.after" \
             "$name: outside the tool's directory"
         outcome=$(app_outcome "$ARGS/$i" "$i")
@@ -180,14 +180,14 @@ test_longest_arguments() {
     local head="\"$exe\" " room
     room=$((32766 - ${#head}))
     assert_ge "$room" 30000 "room for the argument"
-    faults_manifest "$t" >"$MANIFESTS/long.before"
+    e2e_state "$t" >"$MANIFESTS/long.before"
 
     local huge
     huge=$(printf '%*s' 100000 '' | tr ' ' 'd')
     ! probe launch "cmdline=$head$huge" "cwd=$(winpath "$t/p/sibling")" ||
         e2e_fail "a command line of 100,000 bytes was accepted"
     assert_eq 87 "${R[lasterror]:-}" "ERROR_INVALID_PARAMETER from CreateProcessA"
-    faults_manifest "$t" >"$MANIFESTS/long.refused"
+    e2e_state "$t" >"$MANIFESTS/long.refused"
     assert_manifest_unchanged "$MANIFESTS/long.before" "$MANIFESTS/long.refused" "the tree"
 
     # One byte over the limit is refused too, so the next two are the longest there are.
@@ -202,7 +202,7 @@ test_longest_arguments() {
     faults_press "$FAULTS_PROC" plain
     probe_ok waitexit "proc=$FAULTS_PROC" since=plain timeout=30000
     assert_eq 0 "${R[code]}" "exit code"
-    faults_manifest "$t" >"$MANIFESTS/long.plain"
+    e2e_state "$t" >"$MANIFESTS/long.plain"
     assert_manifest_unchanged "$MANIFESTS/long.before" "$MANIFESTS/long.plain" "the tree"
 
     # Ending in "\ZAL.exe": the update is applied in the tool's own directory, and only there.
@@ -210,7 +210,7 @@ test_longest_arguments() {
     path=$(printf '%*s' $(((room - 8) / 2)) '' | sed 's/ /d\\/g')
     path=$(printf '%*s' $((room - 8 - ${#path})) '' | tr ' ' 'e')$path\\ZAL.exe
     assert_eq "$room" "${#path}" "length of the argument"
-    faults_manifest "$t" ./p/app >"$MANIFESTS/long.outside.before"
+    e2e_state "$t" ./p/app >"$MANIFESTS/long.outside.before"
     faults_launch "$t/p/app" "$path" "cwd=$(winpath "$t/p/sibling")"
     faults_press "$FAULTS_PROC" named
     probe_ok waitexit "proc=$FAULTS_PROC" since=named timeout=30000
@@ -218,7 +218,7 @@ test_longest_arguments() {
     assert_file_text "$t/p/app/ZAL.exe" "$(printf 'new ZAL\r')"
     assert_absent "$t/p/app/ZAL.upd"
     assert_file_text "$t/p/app/Glimae.upd" "$(printf 'new Glimae\r')"
-    faults_manifest "$t" ./p/app >"$MANIFESTS/long.outside.after"
+    e2e_state "$t" ./p/app >"$MANIFESTS/long.outside.after"
     assert_manifest_unchanged "$MANIFESTS/long.outside.before" "$MANIFESTS/long.outside.after" \
         "outside the tool's directory"
     e2e_log "longest argument accepted: $room bytes; 100,000 bytes refused with error 87"

@@ -87,7 +87,7 @@ test_read_only_target_is_refused_at_once() {
     # A read-only file stays read-only however long one waits, so no retry window is spent on it.
     assert_le "$FAULTS_BOX_MS" 4999 "error box after the press (ms), sooner than the 5 s retry window ends"
     e2e_log "error box $FAULTS_BOX_MS ms after the press: $FAULTS_BOX_TEXT"
-    assert_eq "$(faults_system_box_text $ERROR_ACCESS_DENIED)" "$FAULTS_BOX_TEXT" "error box text"
+    assert_eq "$(e2e_system_box_text $ERROR_ACCESS_DENIED)" "$FAULTS_BOX_TEXT" "error box text"
     assert_nothing_lost "$dir" readonly
     assert_eq "$mode" "$(stat -c %a "$dir/ZAL.exe")" "mode of the installed file"
     # The user clears the bit and presses again.
@@ -104,12 +104,12 @@ test_staged_name_that_is_a_directory_is_skipped() {
     printf 'old ZAL\r\n' >"$dir/ZAL.exe"
     mkdir "$dir/ZAL.upd"
     printf 'inside\r\n' >"$dir/ZAL.upd/ZAL.exe"
-    faults_manifest "$dir" >"$E2E_WORK/staged-dir.before"
+    e2e_state "$dir" >"$E2E_WORK/staged-dir.before"
     faults_launch "$dir" ZAL.exe
     local proc=$FAULTS_PROC hwnd=${R[hwnd]}
     faults_press "$proc" press
     assert_closes_after_the_pause "$proc" "$hwnd" press
-    faults_manifest "$dir" >"$E2E_WORK/staged-dir.after"
+    e2e_state "$dir" >"$E2E_WORK/staged-dir.after"
     assert_manifest_unchanged "$E2E_WORK/staged-dir.before" "$E2E_WORK/staged-dir.after" "the installation"
 }
 
@@ -177,7 +177,7 @@ test_tool_works_in_a_directory_with_a_0x5c_trail_byte() {
     dir=$(lay_out_cp932 plain)
     assert_eq 5a414c955c "$(cp932 "ZAL$HYO" | od -An -tx1 | tr -d ' \n')" "code-page-932 bytes of the name"
     mkdir -p "$E2E_WORK/manifests"
-    outside() { faults_manifest "$E2E_WORK" "./plain/ZAL$HYO" ./manifests ./probe.log ./probe.stderr; }
+    outside() { e2e_state "$E2E_WORK" "./plain/ZAL$HYO" ./manifests ./probe.log ./probe.stderr; }
     outside >"$E2E_WORK/manifests/plain.before"
     run_cp932 "$dir" ZAL.exe
     assert_file_text "$dir/ZAL.exe" "$(printf 'new ZAL\r')"
@@ -193,9 +193,9 @@ test_0x5c_trail_byte_in_the_argument_is_no_separator() {
     local dir top
     dir=$(lay_out_cp932 argument)
     top=$(dirname "$dir")
-    faults_manifest "$top" >"$E2E_WORK/argument.before"
+    e2e_state "$top" >"$E2E_WORK/argument.before"
     run_cp932 "$dir" "$HYO"ZAL.exe
-    faults_manifest "$top" >"$E2E_WORK/argument.after"
+    e2e_state "$top" >"$E2E_WORK/argument.after"
     assert_manifest_unchanged "$E2E_WORK/argument.before" "$E2E_WORK/argument.after" "the installation"
     # With a real backslash after the character, the file-name part is ZAL.exe.
     run_cp932 "$dir" "$(winpath "$dir")\\zal.EXE"

@@ -5,19 +5,6 @@
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
 
-# A fresh installation with an update of ZAL.exe staged; its state before the run in BEFORE.
-start_staged() {
-    DIR=$(e2e_install "$1")
-    e2e_put "$DIR" ZAL.exe ZAL.upd
-    BEFORE=$(e2e_state "$DIR")
-    e2e_tool_start "$DIR" ZAL.exe
-}
-
-expect_update_applied() {
-    assert_same_file "$DIR/ZAL.exe" "$DIR.orig/ZAL.upd"
-    assert_names "$DIR" ZALUpdate.exe ZAL.exe
-}
-
 # The button was not pressed: the tool still shows its window, and no file changed.
 expect_not_pressed() {
     e2e_expect_still_open 1
@@ -34,14 +21,14 @@ expect_closed_untouched() {
 }
 
 press_key_applies_the_update() { # XDOTOOL_KEY
-    start_staged "$1"
+    e2e_start_staged "$1"
     e2e_press "$E2E_FORM" press "$1"
     e2e_expect_close_after press 3000
-    expect_update_applied
+    assert_zal_updated "$DIR"
 }
 
 test_escape_does_nothing() {
-    start_staged escape
+    e2e_start_staged escape
     e2e_press "$E2E_FORM" press Escape
     expect_not_pressed
     probe_ok post "hwnd=$E2E_FORM" msg=WM_CLOSE mark=close
@@ -49,7 +36,7 @@ test_escape_does_nothing() {
 }
 
 test_tab_keeps_the_focus_on_the_button() {
-    start_staged tab
+    e2e_start_staged tab
     e2e_press "$E2E_FORM" press Tab
     expect_not_pressed
     e2e_press "$E2E_FORM" press shift+Tab
@@ -59,19 +46,19 @@ test_tab_keeps_the_focus_on_the_button() {
 }
 
 test_alt_f4_closes_untouched() {
-    start_staged altf4
+    e2e_start_staged altf4
     e2e_press "$E2E_FORM" close alt+F4
     expect_closed_untouched close
 }
 
 test_wm_close_to_the_main_window_closes_untouched() {
-    start_staged close-form
+    e2e_start_staged close-form
     probe_ok post "hwnd=$E2E_FORM" msg=WM_CLOSE mark=close
     expect_closed_untouched close
 }
 
 test_wm_close_to_the_application_window_closes_untouched() {
-    start_staged close-app
+    e2e_start_staged close-app
     probe_ok post "hwnd=$E2E_APP" msg=WM_CLOSE mark=close
     expect_closed_untouched close
 }

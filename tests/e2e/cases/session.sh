@@ -6,14 +6,10 @@
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
 
-# start_traced NAME: the tool over an installation with an update staged, its calls to PostQuitMessage
-# traced from TRACE_FROM on; the installation's state in BEFORE.
+# start_traced NAME: e2e_start_staged, with the tool's calls to PostQuitMessage traced from TRACE_FROM on.
 start_traced() {
-    DIR=$(e2e_install "$1")
-    e2e_put "$DIR" ZAL.exe ZAL.upd
-    BEFORE=$(e2e_state "$DIR")
     TRACE_FROM=$(e2e_trace_offset)
-    e2e_tool_start "$DIR" ZAL.exe env=WINEDEBUG=+relay
+    e2e_start_staged "$1" env=WINEDEBUG=+relay
 }
 
 quit_messages_posted() {

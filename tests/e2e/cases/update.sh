@@ -22,26 +22,24 @@ expect_nothing_changes_with() { # NAME ARGUMENTS
     assert_state_unchanged "$dir" "$before" "the installation"
 }
 
-test_zal_exe_replaced_by_its_staged_copy() {
-    local dir
-    dir=$(e2e_install zal)
+# Over a full installation, the argument TARGET replaces that file by its staged copy STAGED, which goes;
+# the other installed file and its staged copy are left as they were.
+replaced_by_its_staged_copy() { # NAME TARGET STAGED
+    local dir file
+    local -a names=(ZALUpdate.exe)
+    dir=$(e2e_install "$1")
     e2e_put "$dir" ZAL.exe ZAL.upd Glimae.dll Glimae.upd
-    run_and_press "$dir" ZAL.exe
-    assert_same_file "$dir/ZAL.exe" "$dir.orig/ZAL.upd"
-    assert_same_file "$dir/Glimae.dll" "$dir.orig/Glimae.dll"
-    assert_same_file "$dir/Glimae.upd" "$dir.orig/Glimae.upd"
-    assert_names "$dir" ZALUpdate.exe ZAL.exe Glimae.dll Glimae.upd
-}
-
-test_glimae_dll_replaced_and_zal_upd_left_alone() {
-    local dir
-    dir=$(e2e_install glimae)
-    e2e_put "$dir" ZAL.exe ZAL.upd Glimae.dll Glimae.upd
-    run_and_press "$dir" Glimae.dll
-    assert_same_file "$dir/Glimae.dll" "$dir.orig/Glimae.upd"
-    assert_same_file "$dir/ZAL.exe" "$dir.orig/ZAL.exe"
-    assert_same_file "$dir/ZAL.upd" "$dir.orig/ZAL.upd"
-    assert_names "$dir" ZALUpdate.exe ZAL.exe ZAL.upd Glimae.dll
+    run_and_press "$dir" "$2"
+    assert_same_file "$dir/$2" "$dir.orig/$3"
+    for file in ZAL.exe ZAL.upd Glimae.dll Glimae.upd; do
+        case $file in
+        "$3") continue ;;
+        "$2") ;;
+        *) assert_same_file "$dir/$file" "$dir.orig/$file" ;;
+        esac
+        names+=("$file")
+    done
+    assert_names "$dir" "${names[@]}"
 }
 
 test_other_case_and_foreign_directory_replace_in_the_tools_own() {
@@ -55,8 +53,7 @@ test_other_case_and_foreign_directory_replace_in_the_tools_own() {
     e2e_put "$other" ZAL.exe ZAL.upd
     before_other=$(e2e_state "$other")
     run_and_press "$dir" "\"$(winpath "$other")\\zal.EXE\""
-    assert_same_file "$dir/ZAL.exe" "$dir.orig/ZAL.upd"
-    assert_names "$dir" ZALUpdate.exe ZAL.exe
+    assert_zal_updated "$dir"
     assert_state_unchanged "$other" "$before_other" "the foreign directory"
 }
 
@@ -65,8 +62,7 @@ test_drive_c_argument_replaces_in_the_tools_own() {
     dir=$(e2e_install drive-c)
     e2e_put "$dir" ZAL.exe ZAL.upd
     run_and_press "$dir" 'C:\Other\zal.EXE'
-    assert_same_file "$dir/ZAL.exe" "$dir.orig/ZAL.upd"
-    assert_names "$dir" ZALUpdate.exe ZAL.exe
+    assert_zal_updated "$dir"
     assert_absent "$E2E_PREFIX/drive_c/Other"
 }
 
@@ -84,13 +80,12 @@ test_absent_target_is_created_from_the_staged_copy() {
     dir=$(e2e_install absent)
     e2e_put "$dir" ZAL.upd
     run_and_press "$dir" ZAL.exe
-    assert_same_file "$dir/ZAL.exe" "$dir.orig/ZAL.upd"
-    assert_names "$dir" ZALUpdate.exe ZAL.exe
+    assert_zal_updated "$dir"
 }
 
 e2e_start --geometry 1280x1024x24
-e2e_test "ZAL.exe replaced by ZAL.upd" test_zal_exe_replaced_by_its_staged_copy
-e2e_test "Glimae.dll replaced by Glimae.upd, ZAL.upd left alone" test_glimae_dll_replaced_and_zal_upd_left_alone
+e2e_test "ZAL.exe replaced by ZAL.upd" replaced_by_its_staged_copy zal ZAL.exe ZAL.upd
+e2e_test "Glimae.dll replaced by Glimae.upd, ZAL.upd left alone" replaced_by_its_staged_copy glimae Glimae.dll Glimae.upd
 e2e_test "zal.EXE in a foreign directory: replaced in the tool's own" \
     test_other_case_and_foreign_directory_replace_in_the_tools_own
 e2e_test "C:\\Other\\zal.EXE: replaced in the tool's own directory" \

@@ -10,51 +10,23 @@ start_tool() {
 
 test_main_window_class_styles_and_owner() {
     start_tool
-    assert_eq TFormPrincipal "${R[class]}" "class"
-    assert_eq "$(hex "FORM_STYLE | WS_VISIBLE")" "$(hex "${R[style]}")" "style once shown"
-    assert_eq 0x00000080 "$(hex "${R[exstyle]} & ~WS_EX_WINDOWEDGE")" "extended style (WS_EX_TOOLWINDOW)"
-    # Nothing but the system's own WS_EX_WINDOWEDGE may come on top of what was asked for.
-    assert_match '^0x000001?80$' "$(hex "${R[exstyle]}")" "extended style as the system keeps it"
-    assert_eq "$(hex $CS_DBLCLKS)" "$(hex "${R[classstyle]}")" "class style"
-    assert_eq "$E2E_APP" "${R[owner]}" "owner"
-    assert_eq TApplication "${R[owner_class]}" "class of the owner"
-    assert_eq "$TITLE_HEX" "${R[text_hex]}" "caption bytes"
+    e2e_expect_main_window "$E2E_FORM" "$E2E_APP"
 }
 
 test_application_window_is_hidden_in_plain_sight() {
     start_tool
-    probe_ok metrics
-    local cx=${R[cxscreen]} cy=${R[cyscreen]}
-    probe_ok window "hwnd=$E2E_APP"
-    assert_eq TApplication "${R[class]}" "class"
-    # Visible, since a window of the tool is; it carries the taskbar button.
-    assert_eq "$(hex "APP_STYLE | WS_VISIBLE")" "$(hex "${R[style]}")" "style"
-    assert_eq 0x00000000 "$(hex "${R[exstyle]} & ~WS_EX_WINDOWEDGE")" "extended style"
-    assert_eq "$((cx / 2)) $((cy / 2)) 0 0" "${R[x]} ${R[y]} ${R[w]} ${R[h]}" "x y w h"
-    assert_eq 0x0 "${R[owner]}" "owner"
-    assert_eq "$TITLE_HEX" "${R[text_hex]}" "title bytes"
+    e2e_expect_application_window "$E2E_APP"
 }
 
 test_client_area_487_by_90_centred_on_the_screen() {
     start_tool
-    local style=${R[style]} exstyle=${R[exstyle]} x=${R[x]} y=${R[y]} w=${R[w]} h=${R[h]}
-    assert_eq "487 90" "${R[cw]} ${R[ch]}" "client area"
-    # The frame is the system's own for these styles: nothing else is added to the outer size.
-    probe_ok adjust "style=$style" "exstyle=$exstyle" w=487 h=90
-    assert_eq "${R[w]} ${R[h]}" "$w $h" "outer size from AdjustWindowRectEx"
-    probe_ok metrics
-    assert_eq "$(((R[cxscreen] - w) / 2)) $(((R[cyscreen] - h) / 2))" "$x $y" "position centred on the screen"
-    # Wine draws the window where it says it is.
-    e2e_xwindow "$x" "$y" "$w" "$h" >/dev/null
+    e2e_expect_client_area_centred "$E2E_FORM"
 }
 
 test_big_icon_is_MAINICON_on_both_windows() {
-    # Wine answers WM_GETICON from another process with 0, so the icon is read where Wine publishes it:
-    # the X window's _NET_WM_ICON, taken from the window's big icon (or, lacking one, its class icon or a
-    # stock icon). The main window's class has no icon, so MAINICON there is the WM_SETICON of ICON_BIG.
+    # The main window's class has no icon, so MAINICON there is the WM_SETICON of ICON_BIG.
     start_tool
-    e2e_icon_matches "$(e2e_xwindow_of "$E2E_FORM")" "$E2E_ROOT/app/MAINICON.ico"
-    e2e_icon_matches "$(e2e_xwindow_of "$E2E_APP")" "$E2E_ROOT/app/MAINICON.ico"
+    e2e_expect_mainicon "$E2E_FORM" "$E2E_APP"
 }
 
 test_focus_on_the_button_shown_as_default() {

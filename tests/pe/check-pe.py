@@ -1,17 +1,29 @@
 #!/usr/bin/env python3
-"""Usage: check-resources.py EXE
+"""Usage: check-pe.py EXE MACHINE    (MACHINE: i386 or x86-64)
 
-Reads the resource tree of a Windows executable (PE32 or PE32+) and fails unless it holds:
-the icon group MAINICON with one 32 x 32 16-colour image, language 1046; the manifest (type 24, id 1) with
-its own identity and the one common-controls v6 dependency, asking for nothing else; and the version
-resource 1.0.0.4 with block 041604E4, translation 0x0416/1252, file type 1 and OS 4.
+Fails unless the executable is a stripped Windows GUI program for MACHINE with relocations, ASLR and DEP
+(and high-entropy ASLR on x86-64) that imports system DLLs only, and unless its resources hold: the icon
+group MAINICON with one 32 x 32 16-colour image, language 1046; the manifest (type 24, id 1) with its own
+identity and the one common-controls v6 dependency, asking for nothing else; and the version resource
+1.0.0.4 with block 041604E4, translation 0x0416/1252, file type 1 and OS 4.
 """
+import os
+import re
 import struct
 import sys
 import xml.etree.ElementTree as ET
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+import pe  # noqa: E402
+
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 PT_BR = 1046
+MACHINES = {"i386": (0x14C, 0x10B), "x86-64": (0x8664, 0x20B)}  # machine field, optional header magic
+IMAGE_FILE_RELOCS_STRIPPED = 0x0001
+IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
+DLL_FLAGS = {0x20: "HIGH_ENTROPY_VA", 0x40: "DYNAMIC_BASE", 0x100: "NX_COMPAT"}
+# The executable must run on a bare Windows: no compiler runtime DLLs, only libraries of the system.
+SYSTEM_DLLS = re.compile(r"(kernel32|user32|gdi32|ole32|oleaut32|advapi32|comctl32|shell32|msvcrt)\.dll")
 
 failures = 0
 
@@ -30,6 +42,25 @@ def check(condition, text, detail=""):
     return condition
 
 
+def check_headers(image, machine):
+    want_machine, want_magic = MACHINES[machine]
+    check(image.machine == want_machine, f"machine {machine}", image.machine_name)
+    check(image.magic == want_magic, f"optional header magic {want_magic:04x}", f"{image.magic:04x}")
+    check(image.subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI, "subsystem Windows GUI", str(image.subsystem))
+    _, relocations = image.directory(pe.DIRECTORY_BASERELOC)
+    check(not image.characteristics & IMAGE_FILE_RELOCS_STRIPPED and relocations > 0, "relocations present",
+          "none: ASLR cannot move the image")
+    wanted = [0x40, 0x100] + ([0x20] if machine == "x86-64" else [])
+    for flag in wanted:
+        check(image.dll_characteristics & flag, f"DllCharacteristics has {DLL_FLAGS[flag]}",
+              f"{image.dll_characteristics:#06x}")
+    imports = image.imports()
+    check(imports, "import table present")
+    for dll, _ in imports:
+        check(SYSTEM_DLLS.fullmatch(dll), f"imports system DLL {dll}")
+    check(image.symbol_table == 0 and image.symbols == 0, "stripped",
+          f"{image.symbols} symbols at {image.symbol_table:#x}")
+
 def read_key(data, offset):
     """A key in a version block: a NUL-terminated UTF-16 string."""
     end = offset
@@ -40,55 +71,6 @@ def read_key(data, offset):
 
 def align4(offset):
     return (offset + 3) & ~3
-
-
-def read_resources(image):
-    """Every resource of a PE image as {type, name, language, data}, read straight from its .rsrc tree."""
-    if image[:2] != b"MZ":
-        raise ValueError("not an MZ executable")
-    (pe,) = struct.unpack_from("<I", image, 0x3C)
-    if image[pe:pe + 4] != b"PE\0\0":
-        raise ValueError("no PE signature")
-    sections_count, optional_size = struct.unpack_from("<H12xH", image, pe + 6)
-    optional = pe + 24
-    (magic,) = struct.unpack_from("<H", image, optional)
-    directories = optional + (96 if magic == 0x10B else 112)
-    rsrc_rva, rsrc_size = struct.unpack_from("<II", image, directories + 2 * 8)
-    if rsrc_rva == 0 or rsrc_size == 0:
-        raise ValueError("no resource directory")
-    sections = []
-    for index in range(sections_count):
-        virtual_size, virtual_address, raw_size, raw_pointer = struct.unpack_from(
-            "<IIII", image, optional + optional_size + index * 40 + 8)
-        sections.append((virtual_address, max(virtual_size, raw_size), raw_pointer))
-
-    def file_offset(rva):
-        for virtual_address, size, raw_pointer in sections:
-            if virtual_address <= rva < virtual_address + size:
-                return raw_pointer + rva - virtual_address
-        raise ValueError(f"RVA {rva:#x} lies in no section")
-
-    root = file_offset(rsrc_rva)
-
-    def entries(directory):
-        named, ids = struct.unpack_from("<HH", image, root + directory + 12)
-        for index in range(named + ids):
-            name, target = struct.unpack_from("<II", image, root + directory + 16 + index * 8)
-            if name & 0x80000000:
-                (length,) = struct.unpack_from("<H", image, root + (name & 0x7FFFFFFF))
-                start = root + (name & 0x7FFFFFFF) + 2
-                name = image[start:start + 2 * length].decode("utf-16-le")
-            yield name, target
-
-    resources = []
-    for rtype, names in entries(0):
-        for name, languages in entries(names & 0x7FFFFFFF):
-            for language, leaf in entries(languages & 0x7FFFFFFF):
-                data_rva, size = struct.unpack_from("<II", image, root + leaf)
-                start = file_offset(data_rva)
-                resources.append({"type": rtype, "name": name, "language": language,
-                                  "data": image[start:start + size]})
-    return resources
 
 
 def read_version_node(data, offset):
@@ -206,15 +188,16 @@ def check_version(resources):
 
 
 def main():
-    if len(sys.argv) != 2:
+    if len(sys.argv) != 3 or sys.argv[2] not in MACHINES:
         print(__doc__)
         return 2
-    exe = sys.argv[1]
+    exe, machine = sys.argv[1:]
     try:
-        with open(exe, "rb") as f:
-            resources = read_resources(f.read())
+        image = pe.read(exe)
+        check_headers(image, machine)
+        resources = image.resources()
     except (OSError, ValueError, struct.error) as error:
-        fail(f"cannot read the resources of {exe}: {error}")
+        fail(f"cannot read {exe}: {error}")
         return 1
     check_icon(resources)
     check_manifest(resources)
