@@ -6,6 +6,17 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+
+// std::terminate ends the process here without the library's verbose handler, whose demangler is a sixth of
+// the executable; a window program has no console to print the exception's type on anyway. It has to be
+// defined in the executable's own object, where it takes the library's place.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() {
+    std::abort();
+}
+} // namespace __gnu_cxx
+
 using namespace zal;
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {

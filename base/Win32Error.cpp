@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <cstdio>
-
 namespace zal {
 
 std::string SystemErrorText(unsigned long code) {
@@ -21,9 +19,7 @@ std::string SystemErrorText(unsigned long code) {
     }
     if (text.empty()) {
         // The system has no text for this code; the number still tells a support person what happened.
-        char fallback[32];
-        std::snprintf(fallback, sizeof fallback, "Error %lu", code);
-        text = fallback;
+        text = "Error " + std::to_string(code);
     }
     return text;
 }

@@ -30,15 +30,21 @@ class PeImage:
         (self.magic,) = struct.unpack_from("<H", data, optional)
         self.wide = self.magic == 0x20B
         self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, optional + 68)
+        (self.image_base,) = struct.unpack_from("<Q" if self.wide else "<I", data, optional + (24 if self.wide else 28))
         directories = optional + (112 if self.wide else 96)
         (count,) = struct.unpack_from("<I", data, directories - 4)
         self.directories = [struct.unpack_from("<II", data, directories + 8 * index) for index in range(count)]
-        self.sections = []
+        self.sections = []  # (name, RVA, size in memory or in the file, whichever is larger, file offset)
+        self.file_sections = []  # (name, RVA, bytes in the file)
         for index in range(sections_count):
             name, virtual_size, virtual_address, raw_size, raw_pointer = struct.unpack_from(
                 "<8sIIII", data, optional + optional_size + index * 40)
-            self.sections.append((name.rstrip(b"\0").decode("ascii", "replace"), virtual_address,
-                                  max(virtual_size, raw_size), raw_pointer))
+            name = name.rstrip(b"\0").decode("ascii", "replace")
+            self.sections.append((name, virtual_address, max(virtual_size, raw_size), raw_pointer))
+            self.file_sections.append((name, virtual_address, raw_size))
+        # The headers take the file up to the first section's bytes.
+        self.headers_size = min((pointer for (_, _, _, pointer), (_, _, raw) in zip(self.sections, self.file_sections)
+                                 if raw), default=len(data))
 
     @property
     def machine_name(self):
@@ -75,6 +81,26 @@ class PeImage:
             dll = self.data[start:self.data.index(b"\0", start)].decode("ascii", "replace")
             result.append((dll.lower(), functions))
             at += 20
+
+    def relocations(self):
+        """The RVA of every base relocation: blocks of a page RVA and a size, then 16-bit entries with the
+        type in their top 4 bits; type 0 only pads a block to 4 bytes."""
+        rva, size = self.directory(DIRECTORY_BASERELOC)
+        result = []
+        if not rva:
+            return result
+        at = self.offset(rva)
+        end = at + size
+        while at < end:
+            page, block = struct.unpack_from("<II", self.data, at)
+            if block < 8:
+                break
+            for k in range(8, block, 2):
+                (entry,) = struct.unpack_from("<H", self.data, at + k)
+                if entry >> 12:
+                    result.append(page + (entry & 0xFFF))
+            at += block
+        return result
 
     def resources(self):
         """Every resource as {type, name, language, data}, read from the .rsrc tree; a name is an integer
