@@ -20,7 +20,7 @@ fi
 source "$root/scripts/wine-env.sh"
 wine_env "$prefix"
 rm -rf "$prefix"
-echo "wine-prefix: creating $prefix (once; about a minute)" >&2
+echo "wine-prefix: creating $prefix (once; a few minutes)" >&2
 with_display "$wine" wineboot -i >/dev/null 2>&1
 reg() { with_display "$wine" reg add "$@" /f >/dev/null 2>&1; }
 reg 'HKCU\Software\Wine\Fonts\Replacements' /v 'MS Sans Serif' /t REG_SZ /d 'DejaVu Sans'

@@ -64,10 +64,6 @@ assert_between() { # ACTUAL MIN MAX WHAT
     fi
 }
 
-assert_exists() { # PATH
-    [ -e "$1" ] || e2e_fail "$1 does not exist"
-}
-
 assert_absent() { # PATH
     [ ! -e "$1" ] || e2e_fail "$1 exists and should not"
 }
@@ -723,7 +719,7 @@ e2e_expect_error_box() {
     probe_ok dlgpress "hwnd=$box" id=IDOK
     probe_ok waitgone "hwnd=$box" "timeout=$timeout"
     e2e_expect_still_open 1
-    assert_state_unchanged "$dir" "$before" "the installation after the box: staged copy kept, no temporary file"
+    assert_state_unchanged "$dir" "$before" "the installation after the box: both files kept"
 }
 
 # ----- native helpers -----------------------------------------------------------------------------------

@@ -40,20 +40,6 @@ assert_closes_after_the_pause() { # PROC HWND MARK
     assert_eq 0 "${R[code]}" "exit code"
 }
 
-# Waits for the tool's error box and checks its caption and that the main window stays open behind it.
-# Sets FAULTS_BOX (its handle), FAULTS_BOX_TEXT and FAULTS_BOX_MS (when it was seen, after MARK).
-expect_error_box() { # PROC HWND MARK
-    probe_ok msgbox "proc=$1" timeout=20000
-    local box=${R[hwnd]} text=${R[message]}
-    assert_eq "$(cp1252 "Atualização do ZAL")" "${R[text]}" "caption of the error box"
-    probe_ok time "since=$3"
-    FAULTS_BOX_MS=${R[elapsed_ms]}
-    FAULTS_BOX=$box
-    FAULTS_BOX_TEXT=$text
-    probe_ok window "hwnd=$2"
-    assert_eq 1 "${R[visible]}" "main window visible behind the error box"
-}
-
 # ZAL started the tool twice, and the user presses both while ZAL still holds its file. Whichever gets the
 # file first applies the update; the other finds nothing left to do. Neither shows an error.
 test_two_instances_pressed_while_the_target_is_held() {
@@ -83,15 +69,19 @@ test_read_only_target_is_refused_at_once() {
     faults_launch "$dir" ZAL.exe
     local proc=$FAULTS_PROC hwnd=${R[hwnd]}
     faults_press "$proc" press
-    expect_error_box "$proc" "$hwnd" press
+    probe_ok msgbox "proc=$proc" timeout=20000
+    local box=${R[hwnd]} text=${R[message]}
+    assert_eq "$(cp1252 "Atualização do ZAL")" "${R[text]}" "caption of the error box"
+    assert_eq "$(e2e_system_box_text $ERROR_ACCESS_DENIED)" "$text" "error box text"
     # A read-only file stays read-only however long one waits, so no retry window is spent on it.
-    assert_le "$FAULTS_BOX_MS" 4999 "error box after the press (ms), sooner than the 5 s retry window ends"
-    e2e_log "error box $FAULTS_BOX_MS ms after the press: $FAULTS_BOX_TEXT"
-    assert_eq "$(e2e_system_box_text $ERROR_ACCESS_DENIED)" "$FAULTS_BOX_TEXT" "error box text"
+    probe_ok time since=press
+    assert_le "${R[elapsed_ms]}" 4999 "error box after the press (ms), sooner than the 5 s retry window ends"
+    probe_ok window "hwnd=$hwnd"
+    assert_eq 1 "${R[visible]}" "main window visible behind the error box"
     assert_nothing_lost "$dir" readonly
     assert_eq "$mode" "$(stat -c %a "$dir/ZAL.exe")" "mode of the installed file"
     # The user clears the bit and presses again.
-    faults_dismiss_box "$proc" "$FAULTS_BOX"
+    faults_dismiss_box "$proc" "$box"
     chmod u+w "$dir/ZAL.exe"
     faults_press "$proc" again
     assert_closes_after_the_pause "$proc" "$hwnd" again
