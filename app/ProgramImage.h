@@ -1,0 +1,37 @@
+#pragma once
+// Whether a file is a complete Windows program image of the kind that is to be installed, decided from its
+// leading bytes and its size alone. Portable: the Windows layer reads the bytes, so the rule can be tested
+// natively and fuzzed. A staged copy cut short by an interrupted download or a full disk, a text file, or a
+// DLL in the place of the program fails it; data after the last section (an installer's or a signature's
+// overlay) does not.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace zal {
+
+enum class ImageKind { Program, Library };
+
+// How many leading bytes of a file the rule needs: the headers and the section table of any real program
+// fit. A file whose headers reach further is not taken for a program.
+inline constexpr std::size_t ImageHeadBytes = 64 * 1024;
+
+enum class ImageVerdict {
+    Complete,   // a whole image of the expected kind
+    NotAnImage, // no program at all, or headers no linker writes
+    Incomplete, // the headers point past the end of the file: the file was cut short
+    WrongKind,  // a whole image, but a DLL for a program or a program for a DLL
+};
+
+struct ImageCheck {
+    ImageVerdict Verdict = ImageVerdict::NotAnImage;
+    // The image carries a certificate table (an Authenticode signature), whose match with the bytes is for
+    // the system to verify. Only set on a complete image.
+    bool Signed = false;
+};
+
+// head is the file's first bytes: all of it, or at least ImageHeadBytes; fileSize is its whole size. Reads
+// stay inside head, and every offset and size is added in 64 bits, so hostile values cannot overflow.
+ImageCheck CheckProgramImage(std::span<const unsigned char> head, std::uint64_t fileSize, ImageKind expected);
+
+} // namespace zal
