@@ -371,18 +371,58 @@ e2e_launch_tool() {
     probe_ok launch "cmdline=$cmdline" ${cwd:+"$cwd"} "$@"
 }
 
-# e2e_put DIR NAME...: creates each file NAME in DIR with contents of its own: random bytes (NULs, CR and LF
-# among them), 64 KiB and a little more, a different size for each, so that a truncated, converted or
-# mixed-up copy shows. A copy of each is kept in DIR.orig/ to compare with afterwards.
+# e2e_put DIR NAME...: creates each file NAME in DIR with contents of its own, 64 KiB and a little more, a
+# different size for each, so that a truncated, converted or mixed-up copy shows. ZAL's files are Windows
+# images of their kind, as only such a staged copy is installed: ZAL.exe and ZAL.upd programs, Glimae.dll
+# and Glimae.upd DLLs, each with data of its own; the staged copies are PE32+ and the installed files PE32,
+# since ZAL may move to 64 bits one file at a time. Any other NAME gets random bytes (NULs, CR and LF among
+# them). A copy of each is kept in DIR.orig/ to compare with afterwards.
 e2e_put() {
     local dir=$1 name size=65536
     shift
     mkdir -p "$dir.orig"
     for name in "$@"; do
         size=$((size + 1 + RANDOM % 4096))
-        head -c "$size" /dev/urandom >"$dir/$name"
+        case $name in
+        ZAL.exe) e2e_make_program "$dir/$name" "$size" "$RANDOM$RANDOM" ;;
+        ZAL.upd) e2e_make_program "$dir/$name" "$size" "$RANDOM$RANDOM" 64 ;;
+        Glimae.dll) e2e_make_program "$dir/$name" "$size" "$RANDOM$RANDOM" dll ;;
+        Glimae.upd) e2e_make_program "$dir/$name" "$size" "$RANDOM$RANDOM" dll 64 ;;
+        *) head -c "$size" /dev/urandom >"$dir/$name" ;;
+        esac
         cp -p "$dir/$name" "$dir.orig/$name"
     done
+}
+
+# e2e_make_program OUT BYTES SEED [dll] [64]: a Windows program image (a DLL with dll, PE32+ with 64) of
+# exactly BYTES bytes, at least 2,048, made by testkit's maker: its data section fills it but for the last
+# BYTES % 512, which follow the image as data of its own, since sections come in whole 512-byte blocks.
+# SEED varies the data.
+e2e_make_program() {
+    local out=$1 bytes=$2 seed=$3 maker
+    shift 3
+    maker=$(e2e_program_maker)
+    "$maker" "$out" "size=$bytes" "overlay=$((bytes % 512))" "seed=$seed" "$@" || e2e_fail "cannot make $out"
+    [ "$(stat -c %s "$out")" = "$bytes" ] || e2e_fail "$out was made with $(stat -c %s "$out") bytes, not $bytes"
+}
+
+# e2e_program_maker: the path of the native zal_make_program, built as e2e_native_tool builds.
+e2e_program_maker() {
+    e2e_native_tool zal_make_program testkit/MakeProgram.cpp testkit/ProgramMaker.cpp app/ProgramImage.cpp \
+        testkit/ProgramMaker.h app/ProgramImage.h
+}
+
+# e2e_sign FILE: signs the program image FILE in place (Authenticode over SHA-256) with the suite's throwaway
+# self-signed certificate from scripts/test-cert.sh, and checks that osslsigncode finds the signature whole.
+e2e_sign() {
+    local file=$1 certs=$E2E_HOME/test-cert signed=$E2E_WORK/signing.exe
+    "$E2E_ROOT/scripts/test-cert.sh" "$certs" || e2e_fail "cannot make the test certificate"
+    rm -f "$signed"
+    osslsigncode sign -certs "$certs/cert.pem" -key "$certs/key.pem" -h sha256 -in "$file" -out "$signed" \
+        >"$E2E_WORK/signing.log" 2>&1 || e2e_fail "cannot sign $file: $(tail -1 "$E2E_WORK/signing.log")"
+    osslsigncode verify -CAfile "$certs/cert.pem" "$signed" >>"$E2E_WORK/signing.log" 2>&1 ||
+        e2e_fail "osslsigncode does not verify the signature it made on $file"
+    cat "$signed" >"$file"
 }
 
 # e2e_state ROOT [PRUNED_DIR...]: one line per entry under ROOT (directories included, PRUNED_DIRs and
@@ -724,21 +764,21 @@ e2e_expect_error_box() {
 
 # ----- native helpers -----------------------------------------------------------------------------------
 
-# e2e_native_tool: builds, once and whenever its sources change, the native picture checker
-# (tests/e2e/model/ShaderPicture.cpp over controls/Gradient) and prints its path.
+# e2e_native_tool NAME FILE...: builds build/e2e/bin/NAME natively from the .cpp files among FILEs (paths
+# in the repository), once and whenever one of FILEs, the headers listed among them included, is newer than
+# it; prints its path.
 e2e_native_tool() {
-    local bin=$E2E_HOME/bin/zal_shader_picture
-    local -a sources=("$E2E_ROOT/tests/e2e/model/ShaderPicture.cpp" "$E2E_ROOT/controls/Gradient.cpp"
-        "$E2E_ROOT/testkit/BandPicture.cpp" "$E2E_ROOT/controls/Gradient.h" "$E2E_ROOT/testkit/BandPicture.h"
-        "$E2E_ROOT/ui/Colors.h")
-    local source stale=0
+    local bin=$E2E_HOME/bin/$1 file stale=0
+    shift
+    local -a units=()
     [ -x "$bin" ] || stale=1
-    for source in "${sources[@]}"; do
-        [ "$source" -nt "$bin" ] && stale=1
+    for file in "$@"; do
+        [ "$E2E_ROOT/$file" -nt "$bin" ] && stale=1
+        [[ $file == *.cpp ]] && units+=("$E2E_ROOT/$file")
     done
     if [ $stale -eq 1 ]; then
         mkdir -p "$(dirname "$bin")"
-        g++ -std=c++20 -O1 -Wall -Wextra -Werror -I"$E2E_ROOT" -o "$bin.$$" "${sources[@]:0:3}" >&2 ||
+        g++ -std=c++20 -O1 -Wall -Wextra -Werror -I"$E2E_ROOT" -o "$bin.$$" "${units[@]}" >&2 ||
             e2e_fail "cannot build $bin"
         mv -f "$bin.$$" "$bin"
     fi
@@ -809,7 +849,8 @@ e2e_shoot_client() {
 e2e_check_picture() {
     local hwnd=$1 checker deadline
     shift
-    checker=$(e2e_native_tool)
+    checker=$(e2e_native_tool zal_shader_picture tests/e2e/model/ShaderPicture.cpp controls/Gradient.cpp \
+        testkit/BandPicture.cpp controls/Gradient.h testkit/BandPicture.h ui/Colors.h)
     deadline=$((SECONDS + 10))
     while :; do
         e2e_shoot_client "$hwnd"

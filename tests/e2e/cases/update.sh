@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The update end to end, as ZAL starts the tool: for each argument, the installation on disk byte for byte
 # after Enter, exit code 0, and the window gone no sooner than 3 s after the press, whether or not
-# anything was replaced.
+# anything was replaced. The staged copies are whole programs and DLLs (e2e_put), and a signed one is applied.
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
 
@@ -83,6 +83,18 @@ test_absent_target_is_created_from_the_staged_copy() {
     assert_zal_updated "$dir"
 }
 
+# Signed with a throwaway self-signed certificate: whether the system trusts the signer is not the tool's
+# to judge, only whether the bytes match the signature.
+test_whole_signed_staged_copy_is_applied() {
+    local dir
+    dir=$(e2e_install signed)
+    e2e_put "$dir" ZAL.exe ZAL.upd
+    e2e_sign "$dir/ZAL.upd"
+    cp -p "$dir/ZAL.upd" "$dir.orig/ZAL.upd"
+    run_and_press "$dir" ZAL.exe
+    assert_zal_updated "$dir"
+}
+
 e2e_start --geometry 1280x1024x24
 e2e_test "ZAL.exe replaced by ZAL.upd" replaced_by_its_staged_copy zal ZAL.exe ZAL.upd
 e2e_test "Glimae.dll replaced by Glimae.upd, ZAL.upd left alone" replaced_by_its_staged_copy glimae Glimae.dll Glimae.upd
@@ -95,4 +107,5 @@ e2e_test "argument ZAL: nothing changes" expect_nothing_changes_with no-extensio
 e2e_test "argument ZAL.exe.bak: nothing changes" expect_nothing_changes_with bak ZAL.exe.bak
 e2e_test "missing staged file: nothing changes" test_missing_staged_file_changes_nothing
 e2e_test "absent target: created from the staged copy" test_absent_target_is_created_from_the_staged_copy
+e2e_test "whole signed staged copy: applied" test_whole_signed_staged_copy_is_applied
 e2e_finish
