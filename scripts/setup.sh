@@ -10,7 +10,7 @@ packages=(
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
     wine64 xvfb xauth xdotool x11-utils imagemagick
     locales fonts-dejavu-core fonts-liberation
-    python3
+    python3 openssl osslsigncode
 )
 
 sudo_cmd=()
