@@ -706,34 +706,39 @@ e2e_check_form_picture() {
 
 # ----- the error box ------------------------------------------------------------------------------------
 
-# e2e_system_box_text CODE: the text of the tool's error box for a system error code: the system's own
-# message, as the probe gets it from FormatMessageA in the same Wine session, with a full stop added when
-# the message ends in a character that sorts after it.
+# e2e_system_box_text CODE [INSERT]: the text of the tool's error box for a system error code: the system's
+# own message, as the probe gets it from FormatMessageA in the same Wine session, with its %1 filled with
+# INSERT (the name the tool fills in, as the staged file's for ERROR_BAD_EXE_FORMAT) and a full stop added
+# when the message ends in a character that sorts after it.
 e2e_system_box_text() {
     probe_ok errtext "code=$1"
     local text=${R[text]}
     [ -n "$text" ] || e2e_fail "the system has no text for error $1"
+    if [ $# -ge 2 ]; then
+        text=${text//%1/$2}
+    fi
     if [ "$(printf '%s' "${text: -1}" | od -An -tu1 | tr -d ' ')" -gt 46 ]; then
         text+=.
     fi
     printf '%s' "$text"
 }
 
-# e2e_expect_error_box DIR BEFORE MARK TIMEOUT_MS TEXT...: the press at MARK on a target that stays held
-# brings up the tool's error box, no sooner than the tool's wait for the file, within TIMEOUT_MS: a system
-# message box owned by the application window, with the tool's title, one of the TEXTs, one button (OK)
-# and one icon. While it shows, the installation DIR keeps its state BEFORE and the main window is shown
-# but disabled; after OK, the tool goes on with its window enabled, and DIR is still as it was.
+# e2e_expect_error_box DIR BEFORE MARK MIN_MS MAX_MS TEXT...: the press at MARK brings up the tool's error
+# box between MIN_MS and MAX_MS after it (no sooner than the 5,000 ms the tool waits for a held file; or
+# sooner than those end, for what waiting cannot change): a system message box owned by the application
+# window, with the tool's title, one of the TEXTs, one button (OK) and one icon. While it shows, the
+# installation DIR keeps its state BEFORE and the main window is shown but disabled; after OK, the tool goes
+# on with its window enabled, and DIR is still as it was.
 e2e_expect_error_box() {
-    local dir=$1 before=$2 mark=$3 timeout=$4
-    shift 4
-    probe_ok msgbox "timeout=$timeout"
+    local dir=$1 before=$2 mark=$3 min=$4 max=$5
+    shift 5
+    probe_ok msgbox "timeout=$max"
     local box=${R[hwnd]} class=${R[class]} owner=${R[owner]} caption=${R[text_hex]} message=${R[message]}
     local -a buttons
     mapfile -t buttons < <(probe_records button)
     probe_ok time "since=$mark"
-    # Seen at most a poll (20 ms) after it opened: the tool waited out the file first.
-    assert_ge "${R[elapsed_ms]}" 5000 "ms from the press until the box was seen"
+    # Seen at most a poll (20 ms) after it opened.
+    assert_between "${R[elapsed_ms]}" "$min" "$max" "ms from the press until the box was seen"
     assert_eq "#32770 $E2E_APP" "$class $owner" "class and owner of the box"
     assert_eq "$TITLE_HEX" "$caption" "caption bytes of the box"
     local text known=0
@@ -757,7 +762,7 @@ e2e_expect_error_box() {
     assert_eq "1 0" "${R[visible]} ${R[enabled]}" "main window visible, disabled while the box shows"
 
     probe_ok dlgpress "hwnd=$box" id=IDOK
-    probe_ok waitgone "hwnd=$box" "timeout=$timeout"
+    probe_ok waitgone "hwnd=$box" "timeout=$max"
     e2e_expect_still_open 1
     assert_state_unchanged "$dir" "$before" "the installation after the box: both files kept"
 }

@@ -48,7 +48,7 @@ check_locked_target() {
     probe_ok lock "path=$(winpath "$dir/ZAL.exe")"
     local lock=${R[id]}
     e2e_press "$E2E_FORM" press Return
-    e2e_expect_error_box "$dir" "$before" press $SLOW_MS "${expected_texts[@]}"
+    e2e_expect_error_box "$dir" "$before" press 5000 $SLOW_MS "${expected_texts[@]}"
     assert_names "$dir" ZALUpdate.exe ZAL.exe ZAL.upd
     probe_ok unlock "id=$lock"
 }

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# A failed replacement is shown and loses nothing: ZAL.exe is held open with no sharing, as a ZAL that
-# has not exited yet holds it, for longer than the tool waits. The error box shows the system's text; the
-# files stay as they were and the window stays open; once the file is free, the button completes the
-# update.
+# A failed replacement is shown and loses nothing: the error box shows the system's text, the files stay
+# as they were and the window stays open. ZAL.exe held open with no sharing, as a ZAL that has not exited
+# yet holds it, for longer than the tool waits: once the file is free, the button completes the update. A
+# staged copy that is no whole program, or whose signature does not match its bytes, is refused at once,
+# since waiting cannot change it; once ZAL has staged a whole one, the button installs that.
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
 
 ERROR_ACCESS_DENIED=5
 ERROR_SHARING_VIOLATION=32
+ERROR_BAD_EXE_FORMAT=193
+ERROR_INVALID_IMAGE_HASH=577 # a signed staged copy whose bytes do not match its signature
 
 test_locked_target_shows_the_error_and_loses_nothing() {
     local dir before
@@ -33,7 +36,7 @@ test_locked_target_shows_the_error_and_loses_nothing() {
     probe_ok lock "path=$(winpath "$dir/ZAL.exe")"
     local lock=${R[id]}
     e2e_press "$E2E_FORM" press Return
-    e2e_expect_error_box "$dir" "$before" press 30000 "$expected"
+    e2e_expect_error_box "$dir" "$before" press 5000 30000 "$expected"
     e2e_expect_button_focused
 
     # ZAL has exited: the same button now completes the update.
@@ -43,7 +46,55 @@ test_locked_target_shows_the_error_and_loses_nothing() {
     assert_zal_updated "$dir"
 }
 
+# ZAL.upd spoiled as BREAK says is refused: the box at once, with the system's text for the refusal, both
+# files kept and the window open. Then, as THEN says, the window is closed (exit code 0, nothing changed),
+# or ZAL stages a whole copy and the next press installs it, since every press checks the staged copy anew.
+test_broken_staged_copy_is_refused() { # BREAK THEN
+    local dir staged before code=$ERROR_BAD_EXE_FORMAT
+    dir=$(e2e_install "refused-$1")
+    e2e_put "$dir" ZAL.exe ZAL.upd
+    staged=$dir/ZAL.upd
+    case $1 in
+    empty) : >"$staged" ;;
+    half) truncate -s $(($(stat -c %s "$staged") / 2)) "$staged" ;;
+    one-byte-changed)
+        e2e_sign "$staged"
+        code=$ERROR_INVALID_IMAGE_HASH
+        # A byte of the data section, which the signature's hash covers.
+        local byte
+        byte=$(od -An -tu1 -j 1792 -N 1 "$staged")
+        printf "\\x$(printf %02x $((byte ^ 0x55)))" | dd of="$staged" bs=1 seek=1792 conv=notrunc status=none
+        ;;
+    esac
+    before=$(e2e_state "$dir")
+    local expected
+    expected=$(e2e_system_box_text "$code" ZAL.upd)
+
+    e2e_tool_start "$dir" ZAL.exe
+    e2e_press "$E2E_FORM" press Return
+    e2e_expect_error_box "$dir" "$before" press 0 4999 "$expected"
+    case $2 in
+    close)
+        probe_ok post "hwnd=$E2E_FORM" msg=WM_CLOSE mark=close
+        probe_ok waitgone "hwnd=$E2E_FORM" since=close timeout=10000
+        probe_ok waitexit since=close timeout=10000
+        assert_eq 0 "${R[code]}" "exit code"
+        assert_state_unchanged "$dir" "$before" "the installation once the window closed"
+        ;;
+    restaged)
+        e2e_put "$dir" ZAL.upd
+        e2e_press "$E2E_FORM" again Return
+        e2e_expect_close_after again 3000
+        assert_zal_updated "$dir"
+        ;;
+    esac
+}
+
 e2e_start --geometry 1280x1024x24
 e2e_test "locked target: error box, nothing lost, then the update" \
     test_locked_target_shows_the_error_and_loses_nothing
+e2e_test "empty staged copy refused, then a whole one installed" test_broken_staged_copy_is_refused empty restaged
+e2e_test "staged copy cut in half refused; closing exits with 0" test_broken_staged_copy_is_refused half close
+e2e_test "signed staged copy with one byte changed refused" \
+    test_broken_staged_copy_is_refused one-byte-changed close
 e2e_finish

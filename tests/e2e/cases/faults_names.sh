@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Nothing is lost when the installed file is read-only or the staged name is not a file; two instances
-# pressed together apply the update once; an empty or read-only staged file is an update like any other; and
-# the tool works in a directory whose name holds a code-page-932 character with 0x5C as its second byte.
+# pressed together apply the update once; a read-only staged copy is an update like any other; and the tool
+# works in a directory whose name holds a code-page-932 character with 0x5C as its second byte.
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
 source "$(dirname "$0")/../lib_faults.sh"
@@ -9,26 +9,23 @@ source "$(dirname "$0")/../lib_faults.sh"
 ERROR_ACCESS_DENIED=5
 
 # An installation with the tool, an old ZAL.exe, its staged ZAL.upd and an unrelated Glimae.dll; copies of
-# the old and new contents are kept beside it for the comparisons.
+# them are kept in DIR.orig/ for the comparisons.
 lay_out() { # NAME -> DIR
     local dir
     dir=$(e2e_install "$1")
-    printf 'old ZAL of %s\r\n' "$1" >"$dir/ZAL.exe"
-    printf 'new ZAL of %s\r\n' "$1" >"$dir/ZAL.upd"
-    printf 'installed Glimae\r\n' >"$dir/Glimae.dll"
-    cp "$dir/ZAL.exe" "$E2E_WORK/$1.old"
-    cp "$dir/ZAL.upd" "$E2E_WORK/$1.new"
+    e2e_put "$dir" ZAL.exe ZAL.upd Glimae.dll
     printf '%s\n' "$dir"
 }
 
-assert_nothing_lost() { # DIR NAME
-    assert_same_file "$1/ZAL.exe" "$E2E_WORK/$2.old"
-    assert_same_file "$1/ZAL.upd" "$E2E_WORK/$2.new"
+assert_nothing_lost() { # DIR
+    assert_same_file "$1/ZAL.exe" "$1.orig/ZAL.exe"
+    assert_same_file "$1/ZAL.upd" "$1.orig/ZAL.upd"
     assert_names "$1" ZALUpdate.exe ZAL.exe ZAL.upd Glimae.dll
 }
 
-assert_updated() { # DIR NAME
-    assert_same_file "$1/ZAL.exe" "$E2E_WORK/$2.new"
+assert_updated() { # DIR
+    assert_same_file "$1/ZAL.exe" "$1.orig/ZAL.upd"
+    assert_same_file "$1/Glimae.dll" "$1.orig/Glimae.dll"
     assert_names "$1" ZALUpdate.exe ZAL.exe Glimae.dll
 }
 
@@ -57,7 +54,7 @@ test_two_instances_pressed_while_the_target_is_held() {
     assert_closes_after_the_pause "$first" "$first_window" press
     assert_ge "${R[elapsed_ms]}" 4500 "exit of the first after the press (ms): released at 1500, then the pause"
     assert_closes_after_the_pause "$second" "$second_window" press
-    assert_updated "$dir" twice
+    assert_updated "$dir"
 }
 
 test_read_only_target_is_refused_at_once() {
@@ -78,20 +75,20 @@ test_read_only_target_is_refused_at_once() {
     assert_le "${R[elapsed_ms]}" 4999 "error box after the press (ms), sooner than the 5 s retry window ends"
     probe_ok window "hwnd=$hwnd"
     assert_eq 1 "${R[visible]}" "main window visible behind the error box"
-    assert_nothing_lost "$dir" readonly
+    assert_nothing_lost "$dir"
     assert_eq "$mode" "$(stat -c %a "$dir/ZAL.exe")" "mode of the installed file"
     # The user clears the bit and presses again.
     faults_dismiss_box "$proc" "$box"
     chmod u+w "$dir/ZAL.exe"
     faults_press "$proc" again
     assert_closes_after_the_pause "$proc" "$hwnd" again
-    assert_updated "$dir" readonly
+    assert_updated "$dir"
 }
 
 test_staged_name_that_is_a_directory_is_skipped() {
     local dir
     dir=$(e2e_install staged-dir)
-    printf 'old ZAL\r\n' >"$dir/ZAL.exe"
+    e2e_put "$dir" ZAL.exe
     mkdir "$dir/ZAL.upd"
     printf 'inside\r\n' >"$dir/ZAL.upd/ZAL.exe"
     e2e_state "$dir" >"$E2E_WORK/staged-dir.before"
@@ -103,20 +100,16 @@ test_staged_name_that_is_a_directory_is_skipped() {
     assert_manifest_unchanged "$E2E_WORK/staged-dir.before" "$E2E_WORK/staged-dir.after" "the installation"
 }
 
-# The staged copy is the tool's own staging file: empty, it is an update like any other; read-only (a copy
-# from a read-only medium), its bit goes and it is applied.
-test_staged_copy_is_applied() { # empty | read-only
+# A read-only staged copy (a copy from a read-only medium) is applied, and its bit goes.
+test_read_only_staged_copy_is_applied() {
     local dir
-    dir=$(lay_out "$1")
-    case $1 in
-    empty) : >"$dir/ZAL.upd" && : >"$E2E_WORK/empty.new" ;;
-    read-only) chmod a-w "$dir/ZAL.upd" ;;
-    esac
+    dir=$(lay_out read-only-staged)
+    chmod a-w "$dir/ZAL.upd"
     faults_launch "$dir" ZAL.exe
     local proc=$FAULTS_PROC hwnd=${R[hwnd]}
     faults_press "$proc" press
     assert_closes_after_the_pause "$proc" "$hwnd" press
-    assert_updated "$dir" "$1"
+    assert_updated "$dir"
     [[ $(stat -c %A "$dir/ZAL.exe") == ??w* ]] || e2e_fail "the installed file is read-only"
 }
 
@@ -125,8 +118,7 @@ e2e_test "two instances pressed while the target is held: one update, no error" 
     test_two_instances_pressed_while_the_target_is_held
 e2e_test "read-only target is refused at once, nothing lost" test_read_only_target_is_refused_at_once
 e2e_test "staged name that is a directory is skipped" test_staged_name_that_is_a_directory_is_skipped
-e2e_test "empty staged file is applied" test_staged_copy_is_applied empty
-e2e_test "read-only staged file is applied" test_staged_copy_is_applied read-only
+e2e_test "read-only staged file is applied" test_read_only_staged_copy_is_applied
 e2e_stop
 
 # ----- a directory name in code page 932 ----------------------------------------------------------------
@@ -144,10 +136,8 @@ lay_out_cp932() { # NAME -> TOOL_DIR
     dir=$top/ZAL$HYO
     mkdir -p "$dir"
     cp "$(e2e_tool_exe)" "$dir/ZALUpdate.exe"
-    printf 'old ZAL\r\n' >"$dir/ZAL.exe"
-    printf 'new ZAL\r\n' >"$dir/ZAL.upd"
-    printf 'parent ZAL\r\n' >"$top/ZAL.exe"
-    printf 'parent update\r\n' >"$top/ZAL.upd"
+    e2e_put "$dir" ZAL.exe ZAL.upd
+    e2e_put "$top" ZAL.exe ZAL.upd
     printf '%s\n' "$dir"
 }
 
@@ -170,7 +160,7 @@ test_tool_works_in_a_directory_with_a_0x5c_trail_byte() {
     outside() { e2e_state "$E2E_WORK" "./plain/ZAL$HYO" ./manifests ./probe.log ./probe.stderr; }
     outside >"$E2E_WORK/manifests/plain.before"
     run_cp932 "$dir" ZAL.exe
-    assert_file_text "$dir/ZAL.exe" "$(printf 'new ZAL\r')"
+    assert_same_file "$dir/ZAL.exe" "$dir.orig/ZAL.upd"
     assert_absent "$dir/ZAL.upd"
     outside >"$E2E_WORK/manifests/plain.after"
     assert_manifest_unchanged "$E2E_WORK/manifests/plain.before" "$E2E_WORK/manifests/plain.after" \
@@ -189,10 +179,10 @@ test_0x5c_trail_byte_in_the_argument_is_no_separator() {
     assert_manifest_unchanged "$E2E_WORK/argument.before" "$E2E_WORK/argument.after" "the installation"
     # With a real backslash after the character, the file-name part is ZAL.exe.
     run_cp932 "$dir" "$(winpath "$dir")\\zal.EXE"
-    assert_file_text "$dir/ZAL.exe" "$(printf 'new ZAL\r')"
+    assert_same_file "$dir/ZAL.exe" "$dir.orig/ZAL.upd"
     assert_absent "$dir/ZAL.upd"
-    assert_file_text "$top/ZAL.exe" "$(printf 'parent ZAL\r')"
-    assert_file_text "$top/ZAL.upd" "$(printf 'parent update\r')"
+    assert_same_file "$top/ZAL.exe" "$top.orig/ZAL.exe"
+    assert_same_file "$top/ZAL.upd" "$top.orig/ZAL.upd"
 }
 
 e2e_start --locale ja_JP.UTF-8
