@@ -8,7 +8,9 @@
 #   T/p/app/                                     the tool's directory: tool, ZAL.exe/.upd, Glimae.dll/.upd
 #
 # and C:\Windows\ and C:\x\ of the prefix hold decoys too. Every file outside T/p/app, and those decoys,
-# must keep their content and time stamps. The runs go side by side.
+# must keep their content and time stamps. The decoys are whole programs and DLLs like the tool's own
+# files, so that a staged decoy would be installed, not refused, if the tool ever looked at it. The runs go
+# side by side.
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
 source "$(dirname "$0")/../lib_faults.sh"
@@ -22,7 +24,7 @@ place_prefix_decoys() {
     local drive=$E2E_PREFIX/drive_c name
     mkdir -p "$drive/x"
     for name in windows/ZAL.exe windows/ZAL.upd x/ZAL.exe x/ZAL.upd; do
-        printf 'decoy %s\r\n' "$name" >"$drive/$name"
+        e2e_make_program "$drive/$name" $((65536 + RANDOM)) "$RANDOM$RANDOM"
         PREFIX_DECOYS+=("$drive/$name")
     done
 }
@@ -42,22 +44,15 @@ prefix_stamps() {
     sha256sum "${PREFIX_DECOYS[@]}"
 }
 
+# The tree of one argument; copies of the tool's directory's files are kept in T/p/app.orig/.
 lay_out_tree() { # T
     local t=$1
     mkdir -p "$t/p/sibling" "$t/p/app"
-    printf 'decoy T ZAL.exe\r\n' >"$t/ZAL.exe"
-    printf 'decoy T ZAL.upd\r\n' >"$t/ZAL.upd"
-    printf 'decoy T Glimae.dll\r\n' >"$t/Glimae.dll"
-    printf 'decoy T Glimae.upd\r\n' >"$t/Glimae.upd"
-    printf 'decoy p ZAL.exe\r\n' >"$t/p/ZAL.exe"
-    printf 'decoy p ZAL.upd\r\n' >"$t/p/ZAL.upd"
-    printf 'decoy sibling ZAL.exe\r\n' >"$t/p/sibling/ZAL.exe"
-    printf 'decoy sibling ZAL.upd\r\n' >"$t/p/sibling/ZAL.upd"
+    e2e_put "$t" ZAL.exe ZAL.upd Glimae.dll Glimae.upd
+    e2e_put "$t/p" ZAL.exe ZAL.upd
+    e2e_put "$t/p/sibling" ZAL.exe ZAL.upd
     cp "$(e2e_tool_exe)" "$t/p/app/ZALUpdate.exe"
-    printf 'old ZAL\r\n' >"$t/p/app/ZAL.exe"
-    printf 'new ZAL\r\n' >"$t/p/app/ZAL.upd"
-    printf 'old Glimae\r\n' >"$t/p/app/Glimae.dll"
-    printf 'new Glimae\r\n' >"$t/p/app/Glimae.upd"
+    e2e_put "$t/p/app" ZAL.exe ZAL.upd Glimae.dll Glimae.upd
 }
 
 # The tool's directory after a run: "ZAL" or "Glimae" when that update was applied (and nothing else
@@ -73,7 +68,7 @@ app_outcome() { # T KEY
     for name in ZAL Glimae; do
         local installed=$name.exe
         [ $name = Glimae ] && installed=Glimae.dll
-        if [ ! -e "$app/$name.upd" ] && [ "$(cat "$app/$installed")" = "$(printf 'new %s\r' $name)" ]; then
+        if [ ! -e "$app/$name.upd" ] && cmp -s "$app/$installed" "$app.orig/$name.upd"; then
             [ -z "$applied" ] || e2e_fail "$key: both updates were applied"
             applied=$name
         fi
@@ -215,9 +210,9 @@ test_longest_arguments() {
     faults_press "$FAULTS_PROC" named
     probe_ok waitexit "proc=$FAULTS_PROC" since=named timeout=30000
     assert_eq 0 "${R[code]}" "exit code"
-    assert_file_text "$t/p/app/ZAL.exe" "$(printf 'new ZAL\r')"
+    assert_same_file "$t/p/app/ZAL.exe" "$t/p/app.orig/ZAL.upd"
     assert_absent "$t/p/app/ZAL.upd"
-    assert_file_text "$t/p/app/Glimae.upd" "$(printf 'new Glimae\r')"
+    assert_same_file "$t/p/app/Glimae.upd" "$t/p/app.orig/Glimae.upd"
     e2e_state "$t" ./p/app >"$MANIFESTS/long.outside.after"
     assert_manifest_unchanged "$MANIFESTS/long.outside.before" "$MANIFESTS/long.outside.after" \
         "outside the tool's directory"
