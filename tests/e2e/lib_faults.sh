@@ -5,26 +5,17 @@
 FAULTS_LONG=${ZAL_FAULTS_LONG:-0}
 FAULTS_DATA=$E2E_HOME/faults-data
 
-# faults_pattern BYTES LABEL: prints the path of a file of BYTES bytes, the same on every machine and run,
-# made once and kept under build/. Every 64 KiB block starts with LABEL and its own number, so a block
-# that lands in the wrong place, or comes from the other file, shows in a byte-for-byte comparison.
-faults_pattern() {
-    local bytes=$1 label=$2 file
-    file=$FAULTS_DATA/$label-$bytes.bin
+# faults_program BYTES LABEL: prints the path of a program image of exactly BYTES bytes (e2e_make_program),
+# the same on every machine and run, made once and kept under build/ (and made anew when the maker
+# changes). Its data are seeded by LABEL, so that a block that lands in the wrong place, or comes from a
+# file of another LABEL, shows in a byte-for-byte comparison.
+faults_program() {
+    local bytes=$1 label=$2 file maker
+    file=$FAULTS_DATA/$label-$bytes.exe
+    maker=$(e2e_program_maker)
     mkdir -p "$FAULTS_DATA"
-    if [ "$(stat -c %s "$file" 2>/dev/null)" != "$bytes" ]; then
-        python3 - "$file.$$" "$bytes" "$label" <<'EOF'
-import hashlib, sys
-path, size, label = sys.argv[1], int(sys.argv[2]), sys.argv[3].encode()
-block = b"".join(hashlib.sha256(label + b"/%d" % i).digest() for i in range(2048))
-with open(path, "wb") as out:
-    written, number = 0, 0
-    while written < size:
-        chunk = (b"%s %012d\n" % (label, number) + block)[: min(len(block), size - written)]
-        out.write(chunk)
-        written += len(chunk)
-        number += 1
-EOF
+    if [ "$(stat -c %s "$file" 2>/dev/null)" != "$bytes" ] || [ "$maker" -nt "$file" ]; then
+        e2e_make_program "$file.$$" "$bytes" "$(printf '%s' "$label" | cksum | cut -d' ' -f1)"
         mv "$file.$$" "$file"
     fi
     printf '%s\n' "$file"

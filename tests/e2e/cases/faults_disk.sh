@@ -70,8 +70,8 @@ full_disk_trial() { # STAGED SHORT
     [ "$short" = half ] && short=$((needed / 2))
     free_pages=$((needed > short ? needed - short : 0))
     cp "$(e2e_tool_exe)" "$dir/ZALUpdate.exe"
-    cp "$(faults_pattern $((512 * KIB + 3)) old)" "$dir/ZAL.exe"
-    cp "$(faults_pattern "$staged" new)" "$dir/ZAL.upd"
+    cp "$(faults_program $((512 * KIB + 3)) old)" "$dir/ZAL.exe"
+    cp "$(faults_program "$staged" new)" "$dir/ZAL.upd"
     cp "$dir/ZAL.upd" "$E2E_WORK/new"
     # A filler takes all but the room asked for.
     local free

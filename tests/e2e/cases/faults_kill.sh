@@ -18,8 +18,8 @@ else
 fi
 OLD_BYTES=$((3 * 1024 * 1024 + 17))
 
-NEW=$(faults_pattern "$STAGED_BYTES" new)
-OLD=$(faults_pattern "$OLD_BYTES" old)
+NEW=$(faults_program "$STAGED_BYTES" new)
+OLD=$(faults_program "$OLD_BYTES" old)
 
 # A fresh copy of the staged file each time, so that its content is still on its way to the disk when the
 # button is pressed, as it is right after ZAL wrote it.
