@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <utility>
 
 namespace zal {
@@ -20,33 +21,41 @@ bool WaitBudget::Wait() {
     return true;
 }
 
-void StagedReplace(IUpdateHost& host, std::string_view target, WaitBudget& budget) {
+void StagedReplace(IUpdateHost& host, const UpdateTarget& target, WaitBudget& budget) {
     const MultiByteSettings& mb = host.MultiByte();
-    if (!ArgumentNamesTarget(host.Argument1(), target, mb)) {
+    if (!ArgumentNamesTarget(host.Argument1(), target.Name, mb)) {
         return;
     }
-    StagedPaths paths = StagedPathsFor(host.OwnExePath(), target, mb);
-    if (!FileIsPresent(paths.Staged)) {
+    std::optional<StagedPaths> paths = StagedPathsFor(host.OwnExePath(), target, mb);
+    if (!paths) {
+        throw Win32Error(ERROR_BAD_PATHNAME);
+    }
+    if (!FileIsPresent(paths->Staged)) {
         return;
     }
+    const FileIdentity installed = IdentityOf(paths->Installed);
+    const std::string stagedName = FileNamePart(paths->Staged, mb);
     for (;;) {
-        unsigned long error = ReplaceWithStagedCopy(paths);
+        unsigned long error = ReplaceWithStagedCopy(*paths);
         if (error == ERROR_SUCCESS) {
             return;
         }
-        // Another instance of the tool, pressed at the same time, applied this very update.
-        if (error == ERROR_FILE_NOT_FOUND && !FileIsPresent(paths.Staged)) {
+        // The staged copy went while the tool waited. If the installed file is another one now, another
+        // instance of the tool, pressed at the same time, applied this very update. Otherwise somebody took
+        // the update away (ZAL, or an antivirus), and the old program is still installed.
+        if (error == ERROR_FILE_NOT_FOUND && !FileIsPresent(paths->Staged) &&
+            IdentityOf(paths->Installed) != installed) {
             return;
         }
-        if (!IsHeldByAnother(error, paths) || !budget.Wait()) {
-            throw Win32Error(error);
+        if (!IsHeldByAnother(error, *paths) || !budget.Wait()) {
+            throw Win32Error(error, stagedName);
         }
     }
 }
 
 void CompleteUpdate(IUpdateHost& host) {
     WaitBudget budget(host);
-    for (std::string_view target : UpdateTargets) {
+    for (const UpdateTarget& target : UpdateTargets) {
         StagedReplace(host, target, budget);
     }
     host.Pause(UpdatePauseMs);
