@@ -77,8 +77,23 @@ const MultiByteSettings& SystemUpdateHost::MultiByte() {
     return CurrentMultiByteSettings();
 }
 
+// Windows takes a window whose thread has not looked at its message queue for 5 s for one that stopped
+// responding: it paints a ghost of it and offers the user to end the tool, which would then exit with
+// another code than 0. A press may wait 5 s for a held file and then pause 3 s, so the pause looks at the
+// queue every QueueLookMs. Looking processes nothing: PM_NOREMOVE leaves every message in the queue, and
+// the filter PM_QS_POSTMESSAGE without PM_QS_SENDMESSAGE keeps PeekMessage from delivering messages that
+// other threads send, which it otherwise does before it looks (Wine delivers them all the same). No window
+// procedure runs, so the window stays frozen until the press is over and the button cannot be pressed
+// again in the meantime.
 void SystemUpdateHost::Pause(unsigned long milliseconds) {
-    ::Sleep(milliseconds);
+    constexpr unsigned long QueueLookMs = 100;
+    for (unsigned long left = milliseconds; left > 0;) {
+        unsigned long step = left < QueueLookMs ? left : QueueLookMs;
+        ::Sleep(step);
+        left -= step;
+        MSG message;
+        ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_POSTMESSAGE);
+    }
 }
 
 void SystemUpdateHost::RequestClose() {

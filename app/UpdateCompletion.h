@@ -48,7 +48,9 @@ void StagedReplace(IUpdateHost& host, const UpdateTarget& target, WaitBudget& bu
 void CompleteUpdate(IUpdateHost& host);
 
 // The tool's real surroundings: the process's command line and executable, the current multi-byte settings
-// and Sleep. The close request goes to the callback.
+// and Sleep, in steps between which the window's thread looks at its message queue without taking or
+// delivering any message, so that the system never takes the frozen window for a hung one. The close
+// request goes to the callback.
 class SystemUpdateHost final : public IUpdateHost {
 public:
     explicit SystemUpdateHost(std::function<void()> requestClose);

@@ -447,5 +447,35 @@ TEST_F(CompletionTest, OwnPathWithoutDirectoryTouchesNoFile) {
     ExpectNeitherPauseNorClose();
 }
 
+// The real pause looks at the window thread's queue, so that the system never takes the window for a hung
+// one. Looking must take no message out of the queue and deliver none: the frozen window would react, and
+// its button could be pressed again, in the middle of a press. Messages that another thread sends are left
+// out: Windows delivers them only to a PeekMessageA asked to with PM_QS_SENDMESSAGE, Wine whatever it is
+// asked.
+TEST(SystemPauseTest, TakesAndDeliversNoMessage) {
+    static int delivered = 0;
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = [](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        delivered += message == WM_APP ? 1 : 0;
+        return ::DefWindowProcA(hwnd, message, wParam, lParam);
+    };
+    windowClass.hInstance = ::GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "ZalPauseTest";
+    ASSERT_NE(::RegisterClassA(&windowClass), 0);
+    HWND window = ::CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                    windowClass.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(::PostMessageA(window, WM_APP, 0, 0));
+
+    SystemUpdateHost(nullptr).Pause(250);
+
+    EXPECT_EQ(delivered, 0);
+    MSG message;
+    EXPECT_TRUE(::PeekMessageA(&message, window, WM_APP, WM_APP, PM_REMOVE))
+        << "the posted message was taken";
+    ::DestroyWindow(window);
+    ::UnregisterClassA(windowClass.lpszClassName, windowClass.hInstance);
+}
+
 } // namespace
 } // namespace zal
