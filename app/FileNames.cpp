@@ -201,6 +201,19 @@ std::string DirectoryPart(std::string_view path, const MultiByteSettings& mb) {
     return std::string(path.substr(0, LastSeparatorIndex(PathDelimiters, path, mb)));
 }
 
+std::string WithoutLongPathPrefix(std::string_view path) {
+    constexpr std::string_view prefix = "\\\\?\\";
+    if (path.substr(0, prefix.size()) != prefix) {
+        return std::string(path);
+    }
+    std::string_view rest = path.substr(prefix.size());
+    // The system takes "UNC" in any case.
+    if (rest.size() >= 4 && AsciiLower(rest.substr(0, 4)) == "unc\\") {
+        return "\\\\" + std::string(rest.substr(4));
+    }
+    return std::string(rest);
+}
+
 std::string ReplaceExtension(std::string_view name, std::string_view extension, const MultiByteSettings& mb) {
     // Only a full stop that no backslash or colon follows starts the extension.
     const std::size_t i = LastSeparatorIndex(ExtensionDelimiters, name, mb);

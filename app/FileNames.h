@@ -49,6 +49,10 @@ std::string FileNamePart(std::string_view path, const MultiByteSettings& mb);
 // The bytes up to and including the last backslash or colon; empty when it has neither.
 std::string DirectoryPart(std::string_view path, const MultiByteSettings& mb);
 
+// path without the "\\?\" prefix that a program started through such a path gets back as its own path:
+// "\\?\C:\dir" gives "C:\dir" and "\\?\UNC\server\share" gives "\\server\share". Any other path unchanged.
+std::string WithoutLongPathPrefix(std::string_view path);
+
 // name with its extension replaced by extension (which carries its full stop), or with it appended.
 std::string ReplaceExtension(std::string_view name, std::string_view extension, const MultiByteSettings& mb);
 

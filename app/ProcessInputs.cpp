@@ -101,7 +101,11 @@ std::string ModuleFilePath(HMODULE module) {
 }
 
 std::string OwnExePath() {
-    std::string path = ModuleFilePath(nullptr);
+    return OwnExePathFrom(ModuleFilePath(nullptr));
+}
+
+std::string OwnExePathFrom(std::string_view modulePath) {
+    std::string path = WithoutLongPathPrefix(modulePath);
     // A path the code page cannot spell comes back with question marks, which FindFirstFileA would take
     // as wildcards; and a path without a directory would aim every name at the current directory.
     if (path.find_first_of("?*") != std::string::npos) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 namespace zal {
 
@@ -35,8 +36,13 @@ std::string CommandLineArg(int n);
 // cannot tell it.
 std::string ModuleFilePath(HMODULE module);
 
-// The full path of the tool's executable, however long. Throws Win32Error when the system cannot tell it,
-// or when what it tells has no directory or names no real file; no file may be touched then.
+// The tool's path as the rules read it, from the path the system gave for the executable: a "\\?\" prefix,
+// which the system gives back to a program started through one, goes. Throws Win32Error when what is left
+// has no directory or names no real file; no file may be touched then.
+std::string OwnExePathFrom(std::string_view modulePath);
+
+// The full path of the tool's executable, however long, as OwnExePathFrom makes it. Throws Win32Error when
+// the system cannot tell it.
 std::string OwnExePath();
 
 } // namespace zal

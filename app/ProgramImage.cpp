@@ -134,4 +134,36 @@ ImageCheck CheckProgramImage(std::span<const unsigned char> head, std::uint64_t 
     return {ImageVerdict::Complete, hasCertificates};
 }
 
+bool SignatureRefused(std::uint32_t trustResult) {
+    constexpr std::uint32_t CertExpired = 0x800B0101;       // CERT_E_EXPIRED, first of the chain's results
+    constexpr std::uint32_t CertInvalidName = 0x800B0114;   // CERT_E_INVALID_NAME, the last of them
+    constexpr std::uint32_t CertRevoked = 0x800B010C;       // CERT_E_REVOKED
+    constexpr std::uint32_t ExplicitDistrust = 0x800B0111;  // TRUST_E_EXPLICIT_DISTRUST
+    constexpr std::uint32_t SubjectNotTrusted = 0x800B0004; // TRUST_E_SUBJECT_NOT_TRUSTED
+    constexpr std::uint32_t CounterSigner = 0x80096003;     // TRUST_E_COUNTER_SIGNER
+    constexpr std::uint32_t CertSignature = 0x80096004;     // TRUST_E_CERT_SIGNATURE
+    constexpr std::uint32_t TimeStamp = 0x80096005;         // TRUST_E_TIME_STAMP
+    constexpr std::uint32_t BasicConstraints = 0x80096019;  // TRUST_E_BASIC_CONSTRAINTS
+    constexpr std::uint32_t FinancialCriteria = 0x8009601E; // TRUST_E_FINANCIAL_CRITERIA
+    constexpr std::uint32_t CryptRevoked = 0x80092010;      // CRYPT_E_REVOKED
+    constexpr std::uint32_t NoRevocationDll = 0x80092011;   // CRYPT_E_NO_REVOCATION_DLL, up to
+    constexpr std::uint32_t NotInRevocationDb = 0x80092014; // CRYPT_E_NOT_IN_REVOCATION_DATABASE
+    constexpr std::uint32_t SecuritySettings = 0x80092026;  // CRYPT_E_SECURITY_SETTINGS
+    constexpr std::uint32_t NoTrustedSigner = 0x8009202B;   // CRYPT_E_NO_TRUSTED_SIGNER
+
+    if (trustResult == 0 || trustResult == CertRevoked || trustResult == ExplicitDistrust ||
+        trustResult == CryptRevoked) {
+        return trustResult != 0;
+    }
+    const bool signerTrust = (trustResult >= CertExpired && trustResult <= CertInvalidName) ||
+                             (trustResult >= NoRevocationDll && trustResult <= NotInRevocationDb) ||
+                             trustResult == SubjectNotTrusted || trustResult == CounterSigner ||
+                             trustResult == CertSignature || trustResult == TimeStamp ||
+                             trustResult == BasicConstraints || trustResult == FinancialCriteria ||
+                             trustResult == SecuritySettings || trustResult == NoTrustedSigner;
+    // Anything else (a digest that does not match, no signature in a table that promises one, a signature
+    // that cannot be decoded, or a check that could not run) leaves the bytes unconfirmed.
+    return !signerTrust;
+}
+
 } // namespace zal

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <utility>
 
 namespace zal {
@@ -20,33 +21,41 @@ bool WaitBudget::Wait() {
     return true;
 }
 
-void StagedReplace(IUpdateHost& host, std::string_view target, WaitBudget& budget) {
+void StagedReplace(IUpdateHost& host, const UpdateTarget& target, WaitBudget& budget) {
     const MultiByteSettings& mb = host.MultiByte();
-    if (!ArgumentNamesTarget(host.Argument1(), target, mb)) {
+    if (!ArgumentNamesTarget(host.Argument1(), target.Name, mb)) {
         return;
     }
-    StagedPaths paths = StagedPathsFor(host.OwnExePath(), target, mb);
-    if (!FileIsPresent(paths.Staged)) {
+    std::optional<StagedPaths> paths = StagedPathsFor(host.OwnExePath(), target, mb);
+    if (!paths) {
+        throw Win32Error(ERROR_BAD_PATHNAME);
+    }
+    if (!FileIsPresent(paths->Staged)) {
         return;
     }
+    const FileIdentity installed = IdentityOf(paths->Installed);
+    const std::string stagedName = FileNamePart(paths->Staged, mb);
     for (;;) {
-        unsigned long error = ReplaceWithStagedCopy(paths);
+        unsigned long error = ReplaceWithStagedCopy(*paths);
         if (error == ERROR_SUCCESS) {
             return;
         }
-        // Another instance of the tool, pressed at the same time, applied this very update.
-        if (error == ERROR_FILE_NOT_FOUND && !FileIsPresent(paths.Staged)) {
+        // The staged copy went while the tool waited. If the installed file is another one now, another
+        // instance of the tool, pressed at the same time, applied this very update. Otherwise somebody took
+        // the update away (ZAL, or an antivirus), and the old program is still installed.
+        if (error == ERROR_FILE_NOT_FOUND && !FileIsPresent(paths->Staged) &&
+            IdentityOf(paths->Installed) != installed) {
             return;
         }
-        if (!IsHeldByAnother(error, paths) || !budget.Wait()) {
-            throw Win32Error(error);
+        if (!IsHeldByAnother(error, *paths) || !budget.Wait()) {
+            throw Win32Error(error, stagedName);
         }
     }
 }
 
 void CompleteUpdate(IUpdateHost& host) {
     WaitBudget budget(host);
-    for (std::string_view target : UpdateTargets) {
+    for (const UpdateTarget& target : UpdateTargets) {
         StagedReplace(host, target, budget);
     }
     host.Pause(UpdatePauseMs);
@@ -68,8 +77,23 @@ const MultiByteSettings& SystemUpdateHost::MultiByte() {
     return CurrentMultiByteSettings();
 }
 
+// Windows takes a window whose thread has not looked at its message queue for 5 s for one that stopped
+// responding: it paints a ghost of it and offers the user to end the tool, which would then exit with
+// another code than 0. A press may wait 5 s for a held file and then pause 3 s, so the pause looks at the
+// queue every QueueLookMs. Looking processes nothing: PM_NOREMOVE leaves every message in the queue, and
+// the filter PM_QS_POSTMESSAGE without PM_QS_SENDMESSAGE keeps PeekMessage from delivering messages that
+// other threads send, which it otherwise does before it looks (Wine delivers them all the same). No window
+// procedure runs, so the window stays frozen until the press is over and the button cannot be pressed
+// again in the meantime.
 void SystemUpdateHost::Pause(unsigned long milliseconds) {
-    ::Sleep(milliseconds);
+    constexpr unsigned long QueueLookMs = 100;
+    for (unsigned long left = milliseconds; left > 0;) {
+        unsigned long step = left < QueueLookMs ? left : QueueLookMs;
+        ::Sleep(step);
+        left -= step;
+        MSG message;
+        ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_POSTMESSAGE);
+    }
 }
 
 void SystemUpdateHost::RequestClose() {

@@ -4,6 +4,7 @@
 // replacement fails, Win32Error carries the system's text, the staged copy is kept, and neither the pause
 // nor the close happens, so the window stays open and the user can press again.
 #include "app/FileNames.h"
+#include "app/UpdatePlan.h"
 
 #include <functional>
 #include <string>
@@ -37,16 +38,19 @@ private:
 };
 
 // Replaces target with its staged copy when argument 1 names it and the staged copy is a file: the staged
-// copy is flushed to disk and renamed over the installed file in one step, so the installed file is the old
-// one or the whole new one, never a mix, and no disk space is needed. A staged copy that another instance
-// of the tool applied meanwhile leaves nothing to do.
-void StagedReplace(IUpdateHost& host, std::string_view target, WaitBudget& budget);
+// copy is checked, flushed to disk and renamed over the installed file in one step, so the installed file is
+// the old one or the whole new one, never a mix, and no disk space is needed. A staged copy that another
+// instance of the tool applied meanwhile leaves nothing to do; one that vanished otherwise is an error.
+// Errors name the staged copy where the system's text names a file.
+void StagedReplace(IUpdateHost& host, const UpdateTarget& target, WaitBudget& budget);
 
 // The button's action: every target in order, then the pause and the close request.
 void CompleteUpdate(IUpdateHost& host);
 
 // The tool's real surroundings: the process's command line and executable, the current multi-byte settings
-// and Sleep. The close request goes to the callback.
+// and Sleep, in steps between which the window's thread looks at its message queue without taking or
+// delivering any message, so that the system never takes the frozen window for a hung one. The close
+// request goes to the callback.
 class SystemUpdateHost final : public IUpdateHost {
 public:
     explicit SystemUpdateHost(std::function<void()> requestClose);

@@ -1,5 +1,6 @@
 #include "app/UpdateFiles.h"
 
+#include "app/ProgramImage_win.h"
 #include "base/Handles.h"
 #include "base/Win32Error.h"
 
@@ -26,27 +27,47 @@ bool IsReadOnly(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-// The staged copy is the tool's own staging file: its read-only bit, if it has one, goes, and its content
-// is written to disk before its name changes, so that the rename can never install a file whose data is
-// still only in memory.
-DWORD MakeStagedCopyReady(const std::string& staged) {
-    DWORD attributes = ::GetFileAttributesA(staged.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return ::GetLastError();
+// The staged copy's attributes and reparse tag, as the directory lists them.
+DWORD StagedCopyEntry(const std::string& staged, WIN32_FIND_DATAA& entry) {
+    UniqueFind find(::FindFirstFileA(staged.c_str(), &entry));
+    return find ? ERROR_SUCCESS : ::GetLastError();
+}
+
+// The staged copy is the tool's own staging file. It is checked through the handle that is then held until
+// the rename, so that nobody can write other bytes in between, and its content is written to disk before its
+// name changes, so that the rename can never install a file whose data is still only in memory. Its
+// read-only bit has to go for the handle to write; a refused copy gets it back.
+DWORD ReplaceHeld(const StagedPaths& paths) {
+    WIN32_FIND_DATAA entry{};
+    if (DWORD error = StagedCopyEntry(paths.Staged, entry); error != ERROR_SUCCESS) {
+        return error;
     }
-    if (DWORD refusal = StagedCopyRefusal(attributes); refusal != ERROR_SUCCESS) {
+    if (DWORD refusal = StagedCopyRefusal(entry.dwFileAttributes, entry.dwReserved0);
+        refusal != ERROR_SUCCESS) {
         return refusal;
     }
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-        !::SetFileAttributesA(staged.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    const DWORD attributes = entry.dwFileAttributes;
+    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly && !::SetFileAttributesA(paths.Staged.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
         return ::GetLastError();
     }
-    UniqueFile file(::CreateFileA(staged.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    // Sharing deletion lets the rename below take the name while the handle is open.
+    UniqueFile file(::CreateFileA(paths.Staged.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        return ::GetLastError();
+    DWORD error = file ? StagedImageRefusal(file.Get(), paths.Staged, paths.Kind) : ::GetLastError();
+    if (error == ERROR_SUCCESS && !::FlushFileBuffers(file.Get())) {
+        error = ::GetLastError();
     }
-    return Outcome(::FlushFileBuffers(file.Get()));
+    if (error != ERROR_SUCCESS) {
+        file.Reset();
+        if (readOnly) {
+            ::SetFileAttributesA(paths.Staged.c_str(), attributes);
+        }
+        return error;
+    }
+    return Outcome(::MoveFileExA(paths.Staged.c_str(), paths.Installed.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
 }
 
 } // namespace
@@ -65,9 +86,11 @@ bool FileIsPresent(const std::string& path) {
     return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-unsigned long StagedCopyRefusal(unsigned long attributes) noexcept {
-    // A link (a reparse point), whatever it points at, must never become the installed program.
-    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? ERROR_CANT_ACCESS_FILE : ERROR_SUCCESS;
+unsigned long StagedCopyRefusal(unsigned long attributes, unsigned long reparseTag) noexcept {
+    // A link, whatever it points at, must never become the installed program.
+    const bool link =
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(reparseTag);
+    return link ? ERROR_CANT_ACCESS_FILE : ERROR_SUCCESS;
 }
 
 unsigned long ReplaceWithStagedCopy(const StagedPaths& paths) {
@@ -76,11 +99,20 @@ unsigned long ReplaceWithStagedCopy(const StagedPaths& paths) {
     if (IsReadOnly(paths.Installed)) {
         return ERROR_ACCESS_DENIED;
     }
-    if (DWORD error = MakeStagedCopyReady(paths.Staged); error != ERROR_SUCCESS) {
-        return error;
+    return ReplaceHeld(paths);
+}
+
+FileIdentity IdentityOf(const std::string& path) {
+    // No access to the content, and every sharing allowed: looking must never stand in anybody's way.
+    UniqueFile file(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!file || !::GetFileInformationByHandle(file.Get(), &information)) {
+        return {};
     }
-    return Outcome(::MoveFileExA(paths.Staged.c_str(), paths.Installed.c_str(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+    return {true, information.dwVolumeSerialNumber,
+            static_cast<unsigned long long>(information.nFileIndexHigh) << 32 | information.nFileIndexLow};
 }
 
 bool IsHeldByAnother(unsigned long error, const StagedPaths& paths) {

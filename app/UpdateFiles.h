@@ -13,14 +13,31 @@ namespace zal {
 // directory that cannot be read), so that a staged copy that cannot be seen is not taken for an absent one.
 bool FileIsPresent(const std::string& path);
 
-// What a staged copy with these file attributes is refused with (ERROR_CANT_ACCESS_FILE for a link), or
-// ERROR_SUCCESS when it may be installed; a read-only bit is no reason, since it is the tool's to clear.
-unsigned long StagedCopyRefusal(unsigned long attributes) noexcept;
+// What a staged copy with these file attributes and this reparse tag (FindFirstFileA's dwReserved0) is
+// refused with, or ERROR_SUCCESS when it may be installed. Only a link (a symbolic link, a junction, a mount
+// point: a tag that names another file) is refused, with ERROR_CANT_ACCESS_FILE; other reparse points, such
+// as deduplicated files and cloud placeholders, hold their own content. A read-only bit is no reason, since
+// it is the tool's to clear.
+unsigned long StagedCopyRefusal(unsigned long attributes, unsigned long reparseTag) noexcept;
 
-// One attempt at replacing the installed file with the staged copy: the staged copy's read-only bit goes,
-// its content is flushed to disk, and it is renamed over the installed file in one step. A read-only
-// installed file is refused before anything is touched. ERROR_SUCCESS, or the code of the step that failed.
+// One attempt at replacing the installed file with the staged copy. A read-only installed file is refused
+// before anything is touched. The staged copy is opened and held, denying writes to others, until it has
+// been renamed: it is refused unless it is a complete image of the target's kind whose signature, if it has
+// one, matches its bytes (StagedImageRefusal); then its content is flushed to disk, its read-only bit goes,
+// and it is renamed over the installed file in one step. ERROR_SUCCESS, or the code of the step that failed
+// or of the refusal; a refused staged copy is left as it was.
 unsigned long ReplaceWithStagedCopy(const StagedPaths& paths);
+
+// Which file a name stands for: the volume and the file index, which a rename over the name changes.
+struct FileIdentity {
+    bool Exists = false;
+    unsigned long Volume = 0;
+    unsigned long long Index = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the file at path; none (Exists false) when there is no file there or it cannot be read.
+FileIdentity IdentityOf(const std::string& path);
 
 // Whether error, met by ReplaceWithStagedCopy, is a file that another process still holds, which ends by
 // itself, rather than a refusal that waiting cannot change.

@@ -24,7 +24,23 @@ std::string SystemErrorText(unsigned long code) {
     return text;
 }
 
+std::string FillInsert(std::string_view text, std::string_view insert) {
+    std::string filled;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        if (text[k] == '%' && k + 1 < text.size() && text[k + 1] == '1') {
+            filled += insert;
+            ++k;
+        } else {
+            filled += text[k];
+        }
+    }
+    return filled;
+}
+
 Win32Error::Win32Error(unsigned long code) : std::runtime_error(SystemErrorText(code)), FCode(code) {}
+
+Win32Error::Win32Error(unsigned long code, std::string_view insert)
+    : std::runtime_error(FillInsert(SystemErrorText(code), insert)), FCode(code) {}
 
 void ThrowLastError(unsigned long whenNone) {
     DWORD code = ::GetLastError();

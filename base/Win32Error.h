@@ -3,12 +3,15 @@
 // which is what the error box shows; SilentAbort unwinds a handler and shows nothing.
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace zal {
 
 class Win32Error : public std::runtime_error {
 public:
     explicit Win32Error(unsigned long code);
+    // For a code whose text names a file ("%1 is not a valid Win32 application."): insert takes its place.
+    Win32Error(unsigned long code, std::string_view insert);
     unsigned long Code() const noexcept { return FCode; }
 
 private:
@@ -22,6 +25,9 @@ public:
 
 // The system's message for an error code, in the ANSI code page, without the trailing line break.
 std::string SystemErrorText(unsigned long code);
+
+// text with each "%1" replaced by insert; the system's texts name their one file that way.
+std::string FillInsert(std::string_view text, std::string_view insert);
 
 // What a window that the system will not make, for no reason it tells, is reported as: the usual cause is a
 // process that has no desktop to show windows on.

@@ -1,17 +1,22 @@
-// bench_replace DIRECTORY SIZE_MB RUNS
-// The tool's update completion on one staged file of SIZE_MB, timed inside this process, against the two
-// system calls that its replacement comes down to (FlushFileBuffers of the staged file and MoveFileExA over
-// the installed one), and against a plain CopyFileA of the same file, which the replacement used to be.
-// Each run starts from the same state: the staged file freshly copied from a master file and flushed, so it
-// sits clean in the page cache, and an old 4 KB file where the installed one goes. What a run writes is
-// flushed after its clock stops, so no run pays for the write-back of the one before. Variants take turns.
-// One line per run:
+// bench_replace make PATH SIZE_MB
+//   writes a program image of SIZE_MB (its data section fills it) to PATH, for bench/run.sh to sign a copy
+//   of.
+// bench_replace DIRECTORY UNSIGNED SIGNED RUNS
+// The tool's update completion on one staged program, timed inside this process: the unsigned program
+// against the two system calls that its replacement comes down to (FlushFileBuffers of the staged file and
+// MoveFileExA over the installed one) and against a plain CopyFileA, which the replacement used to be; the
+// signed program against WinVerifyTrust's check of it followed by the same two calls. Each run starts from
+// the same state: the staged file freshly copied from its master and flushed, so it sits clean in the page
+// cache, and an old 4 KB file where the installed one goes. What a run writes is flushed after its clock
+// stops, so no run pays for the write-back of the one before. Variants take turns. One line per run:
 //   run VARIANT INDEX MS
+#include "app/ProgramImage_win.h"
 #include "app/UpdateCompletion.h"
 #include "app/UpdatePlan.h"
+#include "base/Handles.h"
 #include "bench/BenchSupport.h"
 #include "testkit/FakeUpdateHost.h"
-#include "base/Handles.h"
+#include "testkit/ProgramMaker.h"
 
 #include <windows.h>
 
@@ -52,28 +57,15 @@ void WriteSmallFile(const std::string& path) {
 }
 
 void MakeMaster(const std::string& path, unsigned sizeMb) {
+    const std::string image = testkit::MakeProgram({.Size = static_cast<std::size_t>(sizeMb) << 20});
     UniqueFile file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        Fail("cannot create " + path);
+    DWORD written = 0;
+    if (!file ||
+        !::WriteFile(file.Get(), image.data(), static_cast<DWORD>(image.size()), &written, nullptr) ||
+        written != image.size() || !::FlushFileBuffers(file.Get())) {
+        Fail("cannot write " + path);
     }
-    // Content that no file system can store as holes or compress away.
-    std::vector<unsigned> block(1 << 18);
-    unsigned state = 0x2545F491u;
-    for (unsigned mb = 0; mb < sizeMb; ++mb) {
-        for (unsigned& word : block) {
-            state ^= state << 13;
-            state ^= state >> 17;
-            state ^= state << 5;
-            word = state;
-        }
-        DWORD written = 0;
-        if (!::WriteFile(file.Get(), block.data(), static_cast<DWORD>(block.size() * sizeof(unsigned)),
-                         &written, nullptr)) {
-            Fail("cannot write " + path);
-        }
-    }
-    ::FlushFileBuffers(file.Get());
 }
 
 unsigned long long FileSize(const std::string& path) {
@@ -89,30 +81,42 @@ void RemoveIfThere(const std::string& path) {
     ::DeleteFileA(path.c_str());
 }
 
+void FlushAndRename(const std::string& source, const std::string& target) {
+    Flush(source);
+    if (!::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        Fail("MoveFileExA");
+    }
+}
+
 struct Variant {
     const char* Name;
+    const std::string& Master;
     std::function<void(const std::string& source, const std::string& target)> Timed;
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: bench_replace DIRECTORY SIZE_MB RUNS\n");
+    if (argc == 4 && std::string(argv[1]) == "make") {
+        MakeMaster(argv[2], static_cast<unsigned>(std::atoi(argv[3])));
+        return 0;
+    }
+    if (argc != 5) {
+        std::fprintf(
+            stderr,
+            "usage: bench_replace make PATH SIZE_MB | bench_replace DIRECTORY UNSIGNED SIGNED RUNS\n");
         return 2;
     }
     std::string directory = argv[1];
     if (directory.back() != '\\') {
         directory += '\\';
     }
-    const unsigned sizeMb = static_cast<unsigned>(std::atoi(argv[2]));
-    const int runs = std::atoi(argv[3]);
-    const unsigned long long size = static_cast<unsigned long long>(sizeMb) << 20;
+    const std::string unsignedMaster = argv[2];
+    const std::string signedMaster = argv[3];
+    const int runs = std::atoi(argv[4]);
 
-    const std::string master = directory + "master.bin";
     const std::string staged = directory + "ZAL.upd";
     const std::string installed = directory + "ZAL.exe";
-    MakeMaster(master, sizeMb);
     // The tool's own file only has to exist for its path to be taken as real.
     WriteSmallFile(directory + "ZALUpdate.exe");
 
@@ -125,28 +129,34 @@ int main(int argc, char** argv) {
             Fail("the completion waited, so something held a file");
         }
     };
+    const auto tool = [&](const std::string&, const std::string&) { CompleteUpdate(host); };
     const std::vector<Variant> variants = {
-        {"tool", [&](const std::string&, const std::string&) { CompleteUpdate(host); }},
-        {"flush+rename",
-         [](const std::string& source, const std::string& target) {
-             Flush(source);
-             if (!::MoveFileExA(source.c_str(), target.c_str(),
-                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-                 Fail("MoveFileExA");
-             }
-         }},
-        {"copyfile",
+        {"tool", unsignedMaster, tool},
+        {"flush+rename", unsignedMaster, FlushAndRename},
+        {"copyfile", unsignedMaster,
          [](const std::string& source, const std::string& target) {
              if (!::CopyFileA(source.c_str(), target.c_str(), FALSE)) {
                  Fail("CopyFileA");
              }
+         }},
+        {"tool-signed", signedMaster, tool},
+        {"verify+flush+rename", signedMaster,
+         [](const std::string& source, const std::string& target) {
+             {
+                 UniqueFile file(::CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                 if (!file || VerifyEmbeddedSignature(file.Get(), source) != 0) {
+                     Fail("the signed master does not verify");
+                 }
+             }
+             FlushAndRename(source, target);
          }},
     };
 
     for (int run = 0; run < runs; ++run) {
         for (std::size_t k = 0; k < variants.size(); ++k) {
             const Variant& variant = variants[(k + static_cast<std::size_t>(run)) % variants.size()];
-            if (!::CopyFileA(master.c_str(), staged.c_str(), FALSE)) {
+            if (!::CopyFileA(variant.Master.c_str(), staged.c_str(), FALSE)) {
                 Fail("cannot stage");
             }
             Flush(staged);
@@ -156,7 +166,7 @@ int main(int argc, char** argv) {
             variant.Timed(staged, installed);
             const double ms = clock.Milliseconds();
 
-            if (FileSize(installed) != size) {
+            if (FileSize(installed) != FileSize(variant.Master)) {
                 Fail(std::string(variant.Name) + " left the installed file at the wrong size");
             }
             Flush(installed);
@@ -166,10 +176,9 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         }
     }
-    if (host.Closes != runs) {
+    if (host.Closes != 2 * runs) {
         Fail("the completion did not finish every run");
     }
-    RemoveIfThere(master);
     RemoveIfThere(directory + "ZALUpdate.exe");
     return 0;
 }

@@ -9,13 +9,17 @@ cd "$(dirname "$0")/.."
 root=$PWD
 runs=${1:-5000000}
 out=$root/build/bench/fuzz
-all_targets=(fuzz_rules fuzz_command_line_diff)
+all_targets=(fuzz_rules fuzz_command_line_diff fuzz_program_image)
 if [ $# -gt 1 ]; then
     targets=("${@:2}")
 else
     targets=("${all_targets[@]}")
 fi
-declare -A sources=([fuzz_rules]=RulesFuzz.cpp [fuzz_command_line_diff]=CommandLineDiffFuzz.cpp)
+declare -A sources=([fuzz_rules]=RulesFuzz.cpp [fuzz_command_line_diff]=CommandLineDiffFuzz.cpp
+    [fuzz_program_image]=ProgramImageFuzz.cpp)
+# The rules file each target is about, whose coverage is reported.
+declare -A rules=([fuzz_rules]=app/FileNames.cpp [fuzz_command_line_diff]=app/FileNames.cpp
+    [fuzz_program_image]=app/ProgramImage.cpp)
 
 "$root/scripts/setup.sh"
 cmake --preset fuzz -B build/bench-fuzz >/dev/null
@@ -43,10 +47,10 @@ for t in "${targets[@]}"; do
     cov=$out/$t/coverage
     mkdir -p "$cov"
     clang++ -std=c++20 -O1 -g -fprofile-instr-generate -fcoverage-mapping -fsanitize=fuzzer -I"$root" \
-        app/FileNames.cpp "tests/fuzz/${sources[$t]}" -o "$cov/$t"
+        "${rules[$t]}" "tests/fuzz/${sources[$t]}" -o "$cov/$t"
     LLVM_PROFILE_FILE="$cov/%p.profraw" "$cov/$t" -runs=0 "$out/$t/corpus" >"$cov/replay.log" 2>&1
     llvm-profdata-14 merge -sparse "$cov"/*.profraw -o "$cov/merged.profdata"
-    files=("$root/app/FileNames.cpp")
+    files=("$root/${rules[$t]}")
     if [ "$t" = fuzz_command_line_diff ]; then
         files+=("$root/tests/fuzz/ReferenceCommandLine.h")
     fi

@@ -86,10 +86,17 @@ log "handles and memory, $repaints repaints and $boxes error boxes"
 echo "$repaints" >"$out/leaks-repaints.txt"
 run_wine "$bin/bench_leaks.exe" "$repaints" "$boxes" >"$out/leaks.txt"
 
-log "replacement of $replace_mb MB, $replace_runs runs of each variant"
+log "replacement of a $replace_mb MB program, unsigned and signed, $replace_runs runs of each variant"
 echo "$replace_mb" >"$out/replace-mb.txt"
-run_wine "$bin/bench_replace.exe" "$(winpath "$out/replace")" "$replace_mb" "$replace_runs" \
-    >"$out/replace.txt"
+masters=$out/masters
+mkdir -p "$masters"
+run_wine "$bin/bench_replace.exe" make "$(winpath "$masters/unsigned.exe")" "$replace_mb"
+"$root/scripts/test-cert.sh" "$out/test-cert"
+rm -f "$masters/signed.exe"
+osslsigncode sign -certs "$out/test-cert/cert.pem" -key "$out/test-cert/key.pem" -in "$masters/unsigned.exe" \
+    -out "$masters/signed.exe" >/dev/null
+run_wine "$bin/bench_replace.exe" "$(winpath "$out/replace")" "$(winpath "$masters/unsigned.exe")" \
+    "$(winpath "$masters/signed.exe")" "$replace_runs" >"$out/replace.txt"
 
 # cp under the same conditions as above: the source clean in the page cache, an old 4 KB destination, and
 # what was written flushed before the next run starts.
@@ -116,7 +123,7 @@ for run in $(seq 0 $((replace_runs - 1))); do
             'BEGIN { printf "run %s %s %.1f\n", name, run, ns / 1e6 }' >>"$out/cp.txt"
     done
 done
-rm -rf "$out/replace"
+rm -rf "$out/replace" "$masters"
 
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)" >>"$out/machine.txt"
 cat "$out/machine.txt"

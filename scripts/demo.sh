@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The demo: ZALUpdate completing an update of ZAL, under Wine. See usage below.
+# The demo: ZAL handing an update to ZALUpdate, and ZALUpdate completing it, under Wine. See usage below.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -9,13 +9,16 @@ usage() {
 Usage: scripts/demo.sh [--headless] [--no-build] [--build-dir WIN64_DIR] [--win32-build-dir WIN32_DIR]
                        [--tool EXE]
 
-Installs what is missing (apt-get), builds the tool, lays out build/demo/ as an installation of ZAL with
-a staged update (ZAL.exe version 1, ZAL.upd version 2, ZALUpdate.exe beside them) and starts the tool
-there under Wine with the argument ZAL.exe, as ZAL does.
+Installs what is missing (apt-get), builds the tool and a stand-in for ZAL (demo/ZalStandIn.cpp), lays
+out build/demo/ as an installation of ZAL (ZAL.exe version 1, ZALUpdate.exe beside it) and
+build/demo-download/ with the new ZAL.exe (version 2), as ZAL would have downloaded it. Then, under Wine,
+version 1 stages the download safely as build/demo/ZAL.upd (written under another name, flushed, renamed),
+starts "ZALUpdate.exe ZAL.exe" through the shell, as ZAL must on Windows, and exits.
 
-With a display, the window opens: press "Concluir Atualização" (or Enter). Without one (no DISPLAY), or
-with --headless, the demo runs the tool in a private Xvfb, saves a PNG screenshot of the window and prints
-its path, presses Enter itself, and reports what changed on disk and the tool's exit code.
+With a display, the tool's window opens: press "Concluir Atualização" (or Enter). Without one (no
+DISPLAY), or with --headless, the demo runs in a private Xvfb, saves a PNG screenshot of the window and
+prints its path, and presses Enter itself. Either way it then reports what changed on disk and runs
+ZAL.exe again, which is now version 2.
 
   --headless            run in Xvfb even when there is a display
   --no-build            use what is built already
@@ -24,7 +27,8 @@ its path, presses Enter itself, and reports what changed on disk and the tool's 
   --tool EXE            run this ZALUpdate.exe instead of the built one
   -h, --help            this text
 
-Exit status 0 when the update was applied and the tool exited with code 0.
+Exit status 0 when ZAL staged the update and started the tool, the update was applied, and ZAL.exe
+then says it is version 2.
 EOF_USAGE
 }
 
@@ -82,16 +86,15 @@ for part in zal_demo_v1 zal_demo_v2; do
 done
 
 demo=$root/build/demo
-rm -rf "$demo"
-mkdir -p "$demo"
+download=$root/build/demo-download
+before=$root/build/demo-original
+rm -rf "$demo" "$download" "$before"
+mkdir -p "$demo" "$download" "$before"
 cp "$tool" "$demo/ZALUpdate.exe"
 cp "$win64/demo/zal_demo_v1.exe" "$demo/ZAL.exe"
-cp "$win64/demo/zal_demo_v2.exe" "$demo/ZAL.upd"
-# The originals, kept aside to tell afterwards what the run changed.
-before=$root/build/demo-original
-rm -rf "$before"
-mkdir -p "$before"
-cp -p "$demo/ZAL.exe" "$demo/ZAL.upd" "$before/"
+cp "$win64/demo/zal_demo_v2.exe" "$download/ZAL.exe"
+# Version 1 as installed, kept aside to tell afterwards what the run changed.
+cp -p "$demo/ZAL.exe" "$before/"
 
 # The demo's Wine session runs in a fresh copy of the project's prefix, so that it starts on the demo's own
 # display even while a test holds a session in the project's prefix.
@@ -112,18 +115,33 @@ if [ $headless -eq 1 ]; then
     start_xvfb 1280x1024x24
 fi
 
-# run_zal: what the installed ZAL.exe says when run (it prints its version).
+# run_zal [ARGUMENTS...]: runs the installed ZAL.exe and shows what it says (first its version); returns
+# its exit status. Its output goes through a file: a pipe would stay open as long as the tool that ZAL
+# starts, which inherits it, runs.
 run_zal() {
-    (cd "$demo" && "$wine" ZAL.exe) | tr -d '\r'
+    local out=$root/build/demo-zal.txt status=0
+    (cd "$demo" && "$wine" ZAL.exe "$@" >"$out" </dev/null) || status=$?
+    tr -d '\r' <"$out" | sed 's/^/  /'
+    return $status
 }
 
-describe() { # FILE: size, short hash and what the program says, or that it is gone
-    local file=$1
+# wait_for_wine: until every program of the demo's Wine session has ended (the tool that ZAL started);
+# without a user at the window, for two minutes at most.
+wait_for_wine() {
+    if [ $headless -eq 1 ]; then
+        timeout 120 "$(dirname "$wine")/wineserver" -w
+    else
+        "$(dirname "$wine")/wineserver" -w
+    fi
+}
+
+describe() { # FILE: its path under build/, size and short hash, or that it is gone
+    local file=$1 name=${1#"$root"/build/}
     if [ -f "$file" ]; then
-        printf '  %-8s %8d bytes  sha256 %.12s\n' "$(basename "$file")" "$(stat -c %s "$file")" \
+        printf '  %-21s %8d bytes  sha256 %.12s\n' "$name" "$(stat -c %s "$file")" \
             "$(sha256sum "$file" | cut -d' ' -f1)"
     else
-        printf '  %-8s (absent)\n' "$(basename "$file")"
+        printf '  %-21s (absent)\n' "$name"
     fi
 }
 
@@ -146,30 +164,30 @@ colours() {
     convert "$1" -depth 8 -format %c histogram:info:- | sed -n 's/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\)).*/\1,\2,\3/p'
 }
 
-echo "demo: installation in $demo"
+echo "demo: installation in $demo, the downloaded version in $download"
 describe "$demo/ZAL.exe"
-describe "$demo/ZAL.upd"
-echo "  ZAL.exe says: $(run_zal)"
+describe "$download/ZAL.exe"
+echo "demo: ZAL.exe, run as installed:"
+run_zal
 
-echo "demo: starting ZALUpdate.exe ZAL.exe under Wine"
+echo "demo: ZAL.exe stages the download and starts the tool (ZAL.exe --update-from ...)"
+staged=0
+run_zal --update-from "Z:${download//\//\\}\\ZAL.exe" || staged=$?
+describe "$demo/ZAL.upd"
+if [ "$staged" != 0 ] || [ ! -f "$demo/ZAL.upd" ]; then
+    echo "demo: ZAL did not stage its update and start the tool (exit status $staged)" >&2
+    exit 1
+fi
 if [ $headless -eq 0 ]; then
     echo "demo: press the button \"Concluir Atualização\" in the window"
-    set +e
-    (cd "$demo" && "$wine" ZALUpdate.exe ZAL.exe)
-    code=$?
-    set -e
 else
-    (cd "$demo" && exec "$wine" ZALUpdate.exe ZAL.exe) &
-    tool_pid=$!
     window=
     for _ in $(seq 600); do
         window=$(tool_window) && break
-        kill -0 "$tool_pid" 2>/dev/null || break
         sleep 0.1
     done
     if [ -z "$window" ]; then
         echo "demo: the tool's window did not show within 60 s" >&2
-        kill "$tool_pid" 2>/dev/null || true
         exit 1
     fi
     read -r xid x y w h <<<"$window"
@@ -198,25 +216,25 @@ else
         sleep 0.05
     done
     echo "demo: the window closed $((($(date +%s%N) - pressed) / 1000000)) ms after Enter"
-    set +e
-    wait "$tool_pid"
-    code=$?
-    set -e
 fi
+# The tool is ZAL's child, not the demo's: the demo waits for the session to end instead.
+wait_for_wine
+echo "demo: ZALUpdate.exe has ended"
 
-echo "demo: ZALUpdate.exe exited with code $code"
 echo "demo: after the run"
 describe "$demo/ZAL.exe"
 describe "$demo/ZAL.upd"
-echo "  ZAL.exe says: $(run_zal)"
 applied=0
-if cmp -s "$demo/ZAL.exe" "$before/ZAL.upd" && [ ! -e "$demo/ZAL.upd" ]; then
-    echo "demo: ZAL.exe now holds the staged version 2 and ZAL.upd is gone: the update was applied"
+if cmp -s "$demo/ZAL.exe" "$download/ZAL.exe" && [ ! -e "$demo/ZAL.upd" ]; then
+    echo "demo: ZAL.exe now holds the downloaded version 2 and ZAL.upd is gone: the update was applied"
     applied=1
 elif cmp -s "$demo/ZAL.exe" "$before/ZAL.exe"; then
     echo "demo: ZAL.exe is unchanged: the update was not applied"
 else
-    echo "demo: ZAL.exe changed, but not into the staged copy"
+    echo "demo: ZAL.exe changed, but not into the downloaded version"
 fi
+echo "demo: ZAL.exe, run after the update:"
+says=$(run_zal)
+printf '%s\n' "$says"
 echo "demo: on Windows, install the tool by placing ${win32#"$root"/}/ZALUpdate.exe beside ZAL.exe"
-[ "$code" = 0 ] && [ $applied -eq 1 ]
+[ $applied -eq 1 ] && [ "$says" = "  ZAL version 2" ]

@@ -152,6 +152,28 @@ TEST(PathParts, SplitAtTheLastRealDelimiter) {
     }
 }
 
+TEST(WithoutLongPathPrefix, GivesThePathTheRulesRead) {
+    const struct {
+        const char* path;
+        const char* plain;
+    } cases[] = {
+        {"\\\\?\\C:\\Program Files\\ZAL\\ZALUpdate.exe", "C:\\Program Files\\ZAL\\ZALUpdate.exe"},
+        {"\\\\?\\UNC\\server\\share\\ZAL\\ZALUpdate.exe", "\\\\server\\share\\ZAL\\ZALUpdate.exe"},
+        {"\\\\?\\unc\\server\\share\\x.exe", "\\\\server\\share\\x.exe"},
+        // A directory named UNC on drive C: is no share.
+        {"\\\\?\\C:\\UNC\\x.exe", "C:\\UNC\\x.exe"},
+        {"\\\\?\\UNCA\\x.exe", "UNCA\\x.exe"},
+        {"C:\\ZAL\\ZALUpdate.exe", "C:\\ZAL\\ZALUpdate.exe"},
+        {"\\\\server\\share\\x.exe", "\\\\server\\share\\x.exe"},
+        {"\\\\.\\C:\\x.exe", "\\\\.\\C:\\x.exe"},
+        {"\\\\?", "\\\\?"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(WithoutLongPathPrefix(c.path), c.plain) << c.path;
+    }
+}
+
 TEST(ReplaceExtension, ReplacesOnlyTheLastExtensionOfTheName) {
     const struct {
         std::string name;

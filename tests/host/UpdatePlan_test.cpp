@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
+#include <optional>
 
 namespace zal {
 namespace {
@@ -21,8 +21,8 @@ class ArgumentMatching : public testing::TestWithParam<MatchCase> {};
 
 TEST_P(ArgumentMatching, ArgumentNamesAtMostTheRightTarget) {
     const MatchCase& c = GetParam();
-    EXPECT_EQ(ArgumentNamesTarget(c.Argument, UpdateTargets[0], SingleByte()), c.NamesZal);
-    EXPECT_EQ(ArgumentNamesTarget(c.Argument, UpdateTargets[1], SingleByte()), c.NamesGlimae);
+    EXPECT_EQ(ArgumentNamesTarget(c.Argument, UpdateTargets[0].Name, SingleByte()), c.NamesZal);
+    EXPECT_EQ(ArgumentNamesTarget(c.Argument, UpdateTargets[1].Name, SingleByte()), c.NamesGlimae);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -49,9 +49,12 @@ TEST(ArgumentMatching, TrailByteBackslashIsNotADirectoryDelimiter) {
     EXPECT_TRUE(ArgumentNamesTarget("C:\\\x83\\\\ZAL.exe", "ZAL.exe", CodePage932()));
 }
 
+const UpdateTarget& Zal = UpdateTargets[0];
+const UpdateTarget& Glimae = UpdateTargets[1];
+
 struct PathsCase {
     const char* OwnExePath;
-    const char* Target;
+    UpdateTarget Target;
     const char* Staged;
     const char* Installed;
 };
@@ -60,34 +63,37 @@ class StagedPathsTable : public testing::TestWithParam<PathsCase> {};
 
 TEST_P(StagedPathsTable, PathsLieInTheToolsOwnDirectory) {
     const PathsCase& c = GetParam();
-    StagedPaths paths = StagedPathsFor(c.OwnExePath, c.Target, SingleByte());
-    EXPECT_EQ(paths.Staged, c.Staged);
-    EXPECT_EQ(paths.Installed, c.Installed);
+    std::optional<StagedPaths> paths = StagedPathsFor(c.OwnExePath, c.Target, SingleByte());
+    ASSERT_TRUE(paths);
+    EXPECT_EQ(paths->Staged, c.Staged);
+    EXPECT_EQ(paths->Installed, c.Installed);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, StagedPathsTable,
-    testing::Values(
-        PathsCase{"C:\\Tools\\ZALUpdate.exe", "ZAL.exe", "C:\\Tools\\ZAL.upd", "C:\\Tools\\ZAL.exe"},
-        PathsCase{"C:\\Tools\\ZALUpdate.exe", "Glimae.dll", "C:\\Tools\\Glimae.upd", "C:\\Tools\\Glimae.dll"},
-        PathsCase{"C:\\a.b\\ZALUpdate.exe", "ZAL.exe", "C:\\a.b\\ZAL.upd", "C:\\a.b\\ZAL.exe"},
-        PathsCase{"\\\\srv\\share\\Z\\ZALUpdate.exe", "ZAL.exe", "\\\\srv\\share\\Z\\ZAL.upd",
-                  "\\\\srv\\share\\Z\\ZAL.exe"},
-        PathsCase{"C:\\ZALUpdate.exe", "ZAL.exe", "C:\\ZAL.upd", "C:\\ZAL.exe"}));
+    testing::Values(PathsCase{"C:\\Tools\\ZALUpdate.exe", Zal, "C:\\Tools\\ZAL.upd", "C:\\Tools\\ZAL.exe"},
+                    PathsCase{"C:\\Tools\\ZALUpdate.exe", Glimae, "C:\\Tools\\Glimae.upd",
+                              "C:\\Tools\\Glimae.dll"},
+                    PathsCase{"C:\\a.b\\ZALUpdate.exe", Zal, "C:\\a.b\\ZAL.upd", "C:\\a.b\\ZAL.exe"},
+                    PathsCase{"\\\\srv\\share\\Z\\ZALUpdate.exe", Zal, "\\\\srv\\share\\Z\\ZAL.upd",
+                              "\\\\srv\\share\\Z\\ZAL.exe"},
+                    PathsCase{"C:\\ZALUpdate.exe", Zal, "C:\\ZAL.upd", "C:\\ZAL.exe"}));
 
 TEST(StagedPathsTable, TrailByteBackslashDoesNotEndTheDirectory) {
     // In code page 932 "\x83\x5C" is a letter of the file name, so the directory ends at "Apps\".
-    StagedPaths mb = StagedPathsFor("C:\\Apps\\\x83\\Tool.exe", "ZAL.exe", CodePage932());
-    EXPECT_EQ(mb.Staged, "C:\\Apps\\ZAL.upd");
-    StagedPaths sb = StagedPathsFor("C:\\Apps\\\x83\\Tool.exe", "ZAL.exe", SingleByte());
-    EXPECT_EQ(sb.Staged, "C:\\Apps\\\x83\\ZAL.upd");
+    std::optional<StagedPaths> mb = StagedPathsFor("C:\\Apps\\\x83\\Tool.exe", Zal, CodePage932());
+    ASSERT_TRUE(mb);
+    EXPECT_EQ(mb->Staged, "C:\\Apps\\ZAL.upd");
+    std::optional<StagedPaths> sb = StagedPathsFor("C:\\Apps\\\x83\\Tool.exe", Zal, SingleByte());
+    ASSERT_TRUE(sb);
+    EXPECT_EQ(sb->Staged, "C:\\Apps\\\x83\\ZAL.upd");
 }
 
 // Names built from a path without a directory would be relative to the current directory, which is
 // somebody else's folder.
 TEST(StagedPathsTable, RefusesAnOwnPathWithoutDirectory) {
     for (const char* path : {"", "ZALUpdate.exe", "D:ZALUpdate.exe", "\x83\\ZALUpdate.exe"}) {
-        EXPECT_THROW(StagedPathsFor(path, "ZAL.exe", CodePage932()), std::invalid_argument) << path;
+        EXPECT_FALSE(StagedPathsFor(path, Zal, CodePage932())) << path;
     }
 }
 

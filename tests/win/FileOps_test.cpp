@@ -106,6 +106,28 @@ TEST(OwnExePathTest, IsThisProgramsFullPath) {
     EXPECT_EQ(SystemUpdateHost(nullptr).OwnExePath(), std::string(expected, length));
 }
 
+// Windows gives a program started through a "\\?\" path that path back as its own (Wine strips the prefix,
+// so the paths are given here as Windows would give them). The update used to be impossible then, since the
+// "?" was taken for a name the code page cannot spell.
+TEST(OwnExePathTest, RegressionLongPathPrefixMadeTheUpdateImpossible) {
+    const struct {
+        const char* ModulePath;
+        const char* Own;
+    } cases[] = {
+        {"\\\\?\\C:\\Program Files\\ZAL\\ZALUpdate.exe", "C:\\Program Files\\ZAL\\ZALUpdate.exe"},
+        {"\\\\?\\UNC\\server\\share\\ZAL\\ZALUpdate.exe", "\\\\server\\share\\ZAL\\ZALUpdate.exe"},
+        {"C:\\ZAL\\ZALUpdate.exe", "C:\\ZAL\\ZALUpdate.exe"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(OwnExePathFrom(c.ModulePath), c.Own) << c.ModulePath;
+    }
+    // What is left after the prefix still has to name a real file in a directory.
+    for (const char* refused :
+         {"\\\\?\\C:\\Z?L\\ZALUpdate.exe", "\\\\?\\ZALUpdate.exe", "C:\\Z*\\ZALUpdate.exe"}) {
+        EXPECT_THROW(OwnExePathFrom(refused), Win32Error) << refused;
+    }
+}
+
 TEST(SystemUpdateHostTest, CloseRequestReachesTheCallback) {
     int closes = 0;
     SystemUpdateHost host([&] { ++closes; });

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <stdexcept>
@@ -106,6 +107,12 @@ std::string ReadFileBytes(const std::string& path) {
 void MakeDirectory(const std::string& path) {
     ASSERT_TRUE(::CreateDirectoryW(ExtendedPath(path).c_str(), nullptr))
         << "cannot create " << path << ", error " << ::GetLastError();
+}
+
+std::string BuildTreePath(std::string_view unixPath) {
+    std::string path = "Z:" + std::string(unixPath);
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
 }
 
 bool PathExists(const std::string& path) {

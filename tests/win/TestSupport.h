@@ -50,6 +50,9 @@ std::map<std::string, std::string> ListDirectory(const std::string& directory);
 // Handles the messages waiting for the application's loop, through its own filters, until none is left.
 void ProcessPendingMessages();
 
+// A file of the build tree, named by its Unix path, as the Windows path Wine gives it on drive Z:.
+std::string BuildTreePath(std::string_view unixPath);
+
 // path as a wide string; an absolute path with a drive gets the "\\?\" prefix that lifts MAX_PATH.
 std::wstring ExtendedPath(const std::string& path);
 

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # A failed replacement is shown and loses nothing: the error box shows the system's text, the files stay
-# as they were and the window stays open. ZAL.exe held open with no sharing, as a ZAL that has not exited
-# yet holds it, for longer than the tool waits: once the file is free, the button completes the update. A
-# staged copy that is no whole program, or whose signature does not match its bytes, is refused at once,
-# since waiting cannot change it; once ZAL has staged a whole one, the button installs that.
+# as they were and the window stays open. ZAL.exe is held open with no sharing, as a ZAL that has not
+# exited yet holds it. Held for longer than the tool waits: once the file is free, the button completes the
+# update. Held for most of the wait, the update goes in once it is free, and all the while the window never
+# counts as not responding. A staged copy that is no whole program, or whose signature does not match its
+# bytes, is refused at once, since waiting cannot change it; once ZAL has staged a whole one, the button
+# installs that.
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
 
 ERROR_ACCESS_DENIED=5
 ERROR_SHARING_VIOLATION=32
 ERROR_BAD_EXE_FORMAT=193
-ERROR_INVALID_IMAGE_HASH=577 # a signed staged copy whose bytes do not match its signature
+ERROR_FILE_CORRUPT=1392 # what a signed staged copy whose bytes do not match its signature shows
 
 test_locked_target_shows_the_error_and_loses_nothing() {
     local dir before
@@ -46,6 +48,26 @@ test_locked_target_shows_the_error_and_loses_nothing() {
     assert_zal_updated "$dir"
 }
 
+# Windows takes a window whose thread has not looked at its message queue for 5 s for a hung one: it paints
+# a ghost of it and offers to end the program, whose exit code is then not 0. A press spends up to 5 s
+# waiting for the held file and then pauses 3 s, with the window frozen, yet never reported hung.
+test_held_target_never_makes_the_window_hung() {
+    e2e_start_staged held
+    probe_ok lock "path=$(winpath "$DIR/ZAL.exe")"
+    local lock=${R[id]}
+    e2e_press "$E2E_FORM" press Return
+    probe_ok hungpoll "hwnd=$E2E_FORM" ms=3000
+    local polls=${R[polls]} hung=${R[hung]}
+    assert_state_unchanged "$DIR" "$BEFORE" "the installation while ZAL.exe is held"
+    probe_ok unlock "id=$lock" after=4000 since=press
+    # Until the window goes: the rest of the wait, the replacement and the 3 s pause.
+    probe_ok hungpoll "hwnd=$E2E_FORM" ms=15000
+    polls=$((polls + R[polls])) hung=$((hung + R[hung]))
+    assert_eq "0 of $polls" "$hung of $polls" "polls that found the window hung"
+    e2e_expect_close_after press 7000
+    assert_zal_updated "$DIR"
+}
+
 # ZAL.upd spoiled as BREAK says is refused: the box at once, with the system's text for the refusal, both
 # files kept and the window open. Then, as THEN says, the window is closed (exit code 0, nothing changed),
 # or ZAL stages a whole copy and the next press installs it, since every press checks the staged copy anew.
@@ -59,7 +81,7 @@ test_broken_staged_copy_is_refused() { # BREAK THEN
     half) truncate -s $(($(stat -c %s "$staged") / 2)) "$staged" ;;
     one-byte-changed)
         e2e_sign "$staged"
-        code=$ERROR_INVALID_IMAGE_HASH
+        code=$ERROR_FILE_CORRUPT
         # A byte of the data section, which the signature's hash covers.
         local byte
         byte=$(od -An -tu1 -j 1792 -N 1 "$staged")
@@ -93,6 +115,7 @@ test_broken_staged_copy_is_refused() { # BREAK THEN
 e2e_start --geometry 1280x1024x24
 e2e_test "locked target: error box, nothing lost, then the update" \
     test_locked_target_shows_the_error_and_loses_nothing
+e2e_test "target held for 4 s: updated, the window never hung" test_held_target_never_makes_the_window_hung
 e2e_test "empty staged copy refused, then a whole one installed" test_broken_staged_copy_is_refused empty restaged
 e2e_test "staged copy cut in half refused; closing exits with 0" test_broken_staged_copy_is_refused half close
 e2e_test "signed staged copy with one byte changed refused" \

@@ -434,6 +434,7 @@ public:
             {"waitexit", &Probe::WaitExit}, {"kill", &Probe::Kill},
             {"metrics", &Probe::Metrics},   {"adjust", &Probe::Adjust},
             {"textsize", &Probe::TextSize}, {"move", &Probe::Move},
+            {"hungpoll", &Probe::HungPoll},
         };
         // The fault suite's own verbs.
         m_handlers["errtext"] = &Probe::ErrText;
@@ -976,6 +977,26 @@ private:
             }
             Sleep(5);
         }
+    }
+
+    // hungpoll hwnd=H ms=MS: asks IsHungAppWindow every 100 ms for MS milliseconds, or until the window is
+    // hidden or destroyed, whether the system takes the window for one that stopped responding, as it does
+    // before it paints a ghost of it and offers to end its program.
+    void HungPoll(const Args& args) {
+        HWND hwnd = reinterpret_cast<HWND>(static_cast<uintptr_t>(args.Int("hwnd")));
+        long long start = m_clock.Now();
+        long long polls = 0, hung = 0, firstHungMs = -1;
+        while (IsWindow(hwnd) && IsWindowVisible(hwnd) &&
+               m_clock.MsBetween(start, m_clock.Now()) < args.Int("ms")) {
+            ++polls;
+            if (IsHungAppWindow(hwnd)) {
+                if (hung++ == 0) {
+                    firstHungMs = m_clock.MsBetween(start, m_clock.Now());
+                }
+            }
+            Sleep(100);
+        }
+        Record("hungpoll").Add("polls", polls).Add("hung", hung).Add("first_hung_ms", firstHungMs).Emit();
     }
 
     // waitexit [proc=N] [since=MARK] [timeout=MS]: waits for the process to end; exit code and the time

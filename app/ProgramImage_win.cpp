@@ -1,0 +1,119 @@
+#include "app/ProgramImage_win.h"
+
+#include <softpub.h>
+#include <wintrust.h>
+
+#include <string>
+#include <vector>
+
+namespace zal {
+
+namespace {
+
+// The file's first bytes, at most ImageHeadBytes, read from its start whatever the handle's position.
+DWORD ReadHead(HANDLE file, std::vector<unsigned char>& head, std::uint64_t& size) {
+    LARGE_INTEGER length{};
+    LARGE_INTEGER start{};
+    if (!::GetFileSizeEx(file, &length) || !::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
+        return ::GetLastError();
+    }
+    size = static_cast<std::uint64_t>(length.QuadPart);
+    head.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size, ImageHeadBytes)));
+    std::size_t filled = 0;
+    while (filled < head.size()) {
+        DWORD read = 0;
+        if (!::ReadFile(file, head.data() + filled, static_cast<DWORD>(head.size() - filled), &read,
+                        nullptr)) {
+            return ::GetLastError();
+        }
+        if (read == 0) {
+            break; // shorter than it said a moment ago: the rule sees what is there
+        }
+        filled += read;
+    }
+    head.resize(filled);
+    return ERROR_SUCCESS;
+}
+
+using WinVerifyTrustProc = LONG(WINAPI*)(HWND, GUID*, LPVOID);
+
+WinVerifyTrustProc LoadWinVerifyTrust(DWORD& error) {
+    static WinVerifyTrustProc proc = nullptr;
+    if (proc != nullptr) {
+        return proc;
+    }
+    char system[MAX_PATH + 1] = {};
+    UINT length = ::GetSystemDirectoryA(system, sizeof system);
+    if (length == 0 || length >= sizeof system) {
+        error = length == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+        return nullptr;
+    }
+    // A full path, and its own directory searched for what it needs: a wintrust.dll planted beside the tool
+    // is never the one loaded.
+    const std::string path = std::string(system) + "\\wintrust.dll";
+    HMODULE module = ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    FARPROC found = module != nullptr ? ::GetProcAddress(module, "WinVerifyTrust") : nullptr;
+    if (found == nullptr) {
+        error = ::GetLastError();
+        return nullptr;
+    }
+    proc = reinterpret_cast<WinVerifyTrustProc>(reinterpret_cast<void*>(found));
+    return proc;
+}
+
+std::wstring Wide(const std::string& ansi) {
+    int length = ::MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 1), L'\0');
+    if (length > 0) {
+        ::MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, wide.data(), length);
+    }
+    return wide;
+}
+
+} // namespace
+
+DWORD VerifyEmbeddedSignature(HANDLE file, const std::string& path) {
+    DWORD error = ERROR_SUCCESS;
+    WinVerifyTrustProc winVerifyTrust = LoadWinVerifyTrust(error);
+    if (winVerifyTrust == nullptr) {
+        return HRESULT_FROM_WIN32(error);
+    }
+    const std::wstring widePath = Wide(path);
+    WINTRUST_FILE_INFO fileInfo{};
+    fileInfo.cbStruct = sizeof fileInfo;
+    fileInfo.pcwszFilePath = widePath.c_str();
+    fileInfo.hFile = file;
+    WINTRUST_DATA data{};
+    data.cbStruct = sizeof data;
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &fileInfo;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    data.dwProvFlags = WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    // INVALID_HANDLE_VALUE as the window: there is no interactive user to ask.
+    HWND noUser = static_cast<HWND>(INVALID_HANDLE_VALUE);
+    const LONG result = winVerifyTrust(noUser, &action, &data);
+    data.dwStateAction = WTD_STATEACTION_CLOSE;
+    winVerifyTrust(noUser, &action, &data);
+    return static_cast<DWORD>(result);
+}
+
+DWORD StagedImageRefusal(HANDLE file, const std::string& path, ImageKind kind) {
+    std::vector<unsigned char> head;
+    std::uint64_t size = 0;
+    if (DWORD error = ReadHead(file, head, size); error != ERROR_SUCCESS) {
+        return error;
+    }
+    const ImageCheck check = CheckProgramImage(head, size, kind);
+    if (check.Verdict != ImageVerdict::Complete) {
+        return ERROR_BAD_EXE_FORMAT;
+    }
+    if (check.Signed && SignatureRefused(VerifyEmbeddedSignature(file, path))) {
+        return ERROR_FILE_CORRUPT; // the bytes are not the ones that were signed
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace zal

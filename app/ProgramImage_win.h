@@ -1,0 +1,23 @@
+#pragma once
+// The program-image rule applied to an open file: the head is read through the caller's handle, so the
+// bytes checked are the bytes that the caller then renames, and a signed image's signature is verified by
+// the system against the same handle.
+#include "app/ProgramImage.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace zal {
+
+// Why the staged copy open as file (path is its name) must not be installed as kind: ERROR_BAD_EXE_FORMAT for
+// a file that is no complete image of that kind, ERROR_FILE_CORRUPT for a signature that its bytes do
+// not match, or the code of a read that failed. ERROR_SUCCESS when it may be installed.
+DWORD StagedImageRefusal(HANDLE file, const std::string& path, ImageKind kind);
+
+// WinVerifyTrust's Authenticode result for the file open as file: nothing is shown, nothing goes to the
+// network (no revocation check, cached URLs only). wintrust.dll is loaded from the system directory the
+// first time only, so that starting the tool never loads it.
+DWORD VerifyEmbeddedSignature(HANDLE file, const std::string& path);
+
+} // namespace zal

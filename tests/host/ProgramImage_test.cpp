@@ -1,0 +1,253 @@
+#include "app/ProgramImage.h"
+#include "testkit/ProgramMaker.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+
+namespace zal {
+namespace {
+
+using testkit::MakeProgram;
+using testkit::ProgramSpec;
+using testkit::PutU32;
+namespace made = testkit::made;
+
+// The rule as the tool applies it: the file's first ImageHeadBytes bytes, or all of a shorter file.
+ImageCheck Check(const std::string& file, ImageKind expected) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(file.data());
+    return CheckProgramImage({bytes, std::min(file.size(), ImageHeadBytes)}, file.size(), expected);
+}
+
+void PutU16(std::string& image, std::size_t offset, unsigned value) {
+    image[offset] = static_cast<char>(value);
+    image[offset + 1] = static_cast<char>(value >> 8);
+}
+
+struct ImageCase {
+    const char* Name;
+    std::function<std::string()> File;
+    ImageKind Expected;
+    ImageVerdict Verdict;
+    bool Signed = false;
+};
+
+std::string Program(std::size_t size = 200 * 1024) {
+    return MakeProgram({.Size = size});
+}
+
+// A program whose certificate table, at the file's end, holds size bytes.
+std::string WithCertificateTable(std::string image, std::size_t offset, std::size_t size) {
+    PutU32(image, made::CertificateEntryOffset(false), static_cast<std::uint32_t>(offset));
+    PutU32(image, made::CertificateEntryOffset(false) + 4, static_cast<std::uint32_t>(size));
+    return image;
+}
+
+const ImageCase Cases[] = {
+    {"Program", [] { return Program(); }, ImageKind::Program, ImageVerdict::Complete},
+    {"Library", [] { return MakeProgram({.Kind = ImageKind::Library}); }, ImageKind::Library,
+     ImageVerdict::Complete},
+    {"Program64", [] { return MakeProgram({.Pe32Plus = true}); }, ImageKind::Program, ImageVerdict::Complete},
+    {"Library64", [] { return MakeProgram({.Kind = ImageKind::Library, .Pe32Plus = true}); },
+     ImageKind::Library, ImageVerdict::Complete},
+    {"Empty", [] { return std::string(); }, ImageKind::Program, ImageVerdict::Incomplete},
+    {"CutInHalf", [] { return Program().substr(0, 100 * 1024); }, ImageKind::Program,
+     ImageVerdict::Incomplete},
+    {"HeadersOnly", [] { return Program().substr(0, 1024); }, ImageKind::Program, ImageVerdict::Incomplete},
+    {"CutInTheHeaders", [] { return Program().substr(0, 300); }, ImageKind::Program,
+     ImageVerdict::Incomplete},
+    {"CutBeforeThePeHeader", [] { return Program().substr(0, 100); }, ImageKind::Program,
+     ImageVerdict::Incomplete},
+    {"LastByteMissing", [] { return Program().substr(0, 200 * 1024 - 1); }, ImageKind::Program,
+     ImageVerdict::Incomplete},
+    {"Text", [] { return std::string(5000, 'a') + "\r\nZAL version 2\r\n"; }, ImageKind::Program,
+     ImageVerdict::NotAnImage},
+    {"MzAlone", [] { return std::string("MZ") + std::string(5000, '\0'); }, ImageKind::Program,
+     ImageVerdict::NotAnImage},
+    {"LibraryForTheProgram", [] { return MakeProgram({.Kind = ImageKind::Library}); }, ImageKind::Program,
+     ImageVerdict::WrongKind},
+    {"ProgramForTheLibrary", [] { return Program(); }, ImageKind::Library, ImageVerdict::WrongKind},
+    // A cut DLL is reported as cut, not as of the wrong kind.
+    {"CutLibraryForTheProgram", [] { return MakeProgram({.Kind = ImageKind::Library}).substr(0, 1500); },
+     ImageKind::Program, ImageVerdict::Incomplete},
+    {"Overlay1MiB", [] { return MakeProgram({.Overlay = 1024 * 1024}); }, ImageKind::Program,
+     ImageVerdict::Complete},
+    {"OverlayCutShort", [] { return MakeProgram({.Overlay = 1024 * 1024}).substr(0, 900 * 1024); },
+     ImageKind::Program, ImageVerdict::Complete},
+    {"SectionPastTheEnd",
+     [] {
+         std::string image = Program();
+         PutU32(image, made::LastSectionHeaderOffset(false) + 16, 300 * 1024);
+         return image;
+     },
+     ImageKind::Program, ImageVerdict::Incomplete},
+    {"SectionAtAHugeOffset",
+     [] {
+         std::string image = Program();
+         PutU32(image, made::LastSectionHeaderOffset(false) + 20, 0xFFFFFFFF);
+         return image;
+     },
+     ImageKind::Program, ImageVerdict::Incomplete},
+    {"SectionOfHugeSize",
+     [] {
+         std::string image = Program();
+         PutU32(image, made::LastSectionHeaderOffset(false) + 16, 0xFFFFFFFF);
+         PutU32(image, made::LastSectionHeaderOffset(false) + 20, 0xFFFFFFFF);
+         return image;
+     },
+     ImageKind::Program, ImageVerdict::Incomplete},
+    // A section without raw data (uninitialised data) has no bytes in the file, wherever it says they lie.
+    {"EmptySectionAnywhere",
+     [] {
+         std::string image = Program();
+         PutU32(image, made::LastSectionHeaderOffset(false) + 16, 0);
+         PutU32(image, made::LastSectionHeaderOffset(false) + 20, 0xFFFFFFFF);
+         return image;
+     },
+     ImageKind::Program, ImageVerdict::Complete},
+    {"HeadersLargerThanTheFile",
+     [] {
+         std::string image = Program();
+         PutU32(image, made::OptionalOffset + 60, 300 * 1024);
+         return image;
+     },
+     ImageKind::Program, ImageVerdict::Incomplete},
+    {"SignedWhole", [] { return WithCertificateTable(Program(), 200 * 1024 - 2048, 2048); },
+     ImageKind::Program, ImageVerdict::Complete, true},
+    {"CertificateTablePastTheEnd", [] { return WithCertificateTable(Program(), 200 * 1024 - 2048, 2049); },
+     ImageKind::Program, ImageVerdict::Incomplete},
+    {"CertificateTableAtAHugeOffset", [] { return WithCertificateTable(Program(), 0xFFFFFFFF, 0xFFFFFFFF); },
+     ImageKind::Program, ImageVerdict::Incomplete},
+    {"SignedCutShort",
+     [] { return WithCertificateTable(Program(), 200 * 1024 - 2048, 2048).substr(0, 200 * 1024 - 100); },
+     ImageKind::Program, ImageVerdict::Incomplete},
+    {"NotExecutable",
+     [] {
+         std::string image = Program();
+         PutU16(image, made::CharacteristicsOffset, 0x0100);
+         return image;
+     },
+     ImageKind::Program, ImageVerdict::NotAnImage},
+    {"RomImageMagic",
+     [] {
+         std::string image = Program();
+         PutU16(image, made::OptionalOffset, 0x107);
+         return image;
+     },
+     ImageKind::Program, ImageVerdict::NotAnImage},
+    {"OptionalHeaderTooShort",
+     [] {
+         std::string image = Program();
+         PutU16(image, made::PeOffset + 4 + 16, 64);
+         return image;
+     },
+     ImageKind::Program, ImageVerdict::NotAnImage},
+    // With fewer data directories the certificate entry is not read: its bytes belong to the sections.
+    {"NoCertificateDirectory",
+     [] {
+         std::string image = WithCertificateTable(Program(), 0xFFFFFFFF, 0xFFFFFFFF);
+         PutU32(image, made::OptionalOffset + 92, 4);
+         return image;
+     },
+     ImageKind::Program, ImageVerdict::Complete},
+    {"NotPe",
+     [] {
+         std::string image = Program();
+         image[made::PeOffset + 1] = 'X';
+         return image;
+     },
+     ImageKind::Program, ImageVerdict::NotAnImage},
+};
+
+class ProgramImageRule : public testing::TestWithParam<ImageCase> {};
+
+TEST_P(ProgramImageRule, DecidesFromTheHeadersAndTheSize) {
+    const ImageCheck check = Check(GetParam().File(), GetParam().Expected);
+    EXPECT_EQ(check.Verdict, GetParam().Verdict);
+    EXPECT_EQ(check.Signed, GetParam().Signed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ProgramImageRule, testing::ValuesIn(Cases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+struct HostileCase {
+    const char* Name;
+    std::size_t Offset;
+    int Bytes; // 2 or 4
+    std::uint32_t Value;
+    ImageVerdict Verdict;
+};
+
+// Values no linker writes, in a file of 200 KiB whose first 64 KiB are read: the headers they describe lie
+// outside those bytes or past the file's end, and none may be read or added up wrongly.
+class HostileHeaders : public testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileHeaders, AreRefusedWithoutReadingOutside) {
+    const HostileCase& c = GetParam();
+    std::string image = Program();
+    if (c.Bytes == 2) {
+        PutU16(image, c.Offset, c.Value);
+    } else {
+        PutU32(image, c.Offset, c.Value);
+    }
+    EXPECT_EQ(Check(image, ImageKind::Program).Verdict, c.Verdict);
+    // Read from a head that is exactly as long as the file, the same headers are a file cut short.
+    image.resize(4096);
+    EXPECT_NE(Check(image, ImageKind::Program).Verdict, ImageVerdict::Complete);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HostileHeaders,
+    testing::Values(
+        HostileCase{"LfanewAllOnes", 0x3C, 4, 0xFFFFFFFF, ImageVerdict::NotAnImage},
+        HostileCase{"LfanewWrapsToZero", 0x3C, 4, 0xFFFFFFFC, ImageVerdict::NotAnImage},
+        HostileCase{"LfanewPastTheHead", 0x3C, 4, ImageHeadBytes - 8, ImageVerdict::NotAnImage},
+        HostileCase{"LfanewIntoTheHeader", 0x3C, 4, 2, ImageVerdict::NotAnImage},
+        HostileCase{"SectionCountMaximal", made::SectionCountOffset, 2, 0xFFFF, ImageVerdict::NotAnImage},
+        HostileCase{"SectionCountPastTheHeaders", made::SectionCountOffset, 2, 1000,
+                    ImageVerdict::Incomplete},
+        HostileCase{"OptionalHeaderMaximal", made::PeOffset + 4 + 16, 2, 0xFFFF, ImageVerdict::NotAnImage},
+        HostileCase{"DirectoryCountMaximal", made::OptionalOffset + 92, 4, 0xFFFFFFFF,
+                    ImageVerdict::Complete}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(SignatureRefused, RefusesWhatTheBytesSayNotWhomTheMachineTrusts) {
+    const struct {
+        std::uint32_t Result;
+        bool Refused;
+    } cases[] = {
+        {0, false},          {0x80096010, true}, // TRUST_E_BAD_DIGEST: one byte changed
+        {0x800B0100, true},                      // TRUST_E_NOSIGNATURE, with a certificate table there
+        {0x800B0003, true},                      // TRUST_E_SUBJECT_FORM_UNKNOWN
+        {0x8009200D, true},                      // CRYPT_E_BAD_MSG: a signature that cannot be decoded
+        {0x80093102, true},                      // CRYPT_E_ASN1_BADTAG
+        {0x80090006, true},                      // NTE_BAD_SIGNATURE
+        {0x800B0001, true},                      // TRUST_E_PROVIDER_UNKNOWN: nothing could be checked
+        {0x8007007E, true},                      // wintrust.dll could not be loaded
+        {0x800B010C, true},                      // CERT_E_REVOKED
+        {0x80092010, true},                      // CRYPT_E_REVOKED
+        {0x800B0111, true},                      // TRUST_E_EXPLICIT_DISTRUST
+        {0x800B0109, false},                     // CERT_E_UNTRUSTEDROOT: a self-signed or private certificate
+        {0x800B0101, false},                     // CERT_E_EXPIRED
+        {0x800B010A, false},                     // CERT_E_CHAINING
+        {0x800B010D, false},                     // CERT_E_UNTRUSTEDTESTROOT
+        {0x800B0110, false},                     // CERT_E_WRONG_USAGE
+        {0x800B0112, false},                     // CERT_E_UNTRUSTEDCA
+        {0x800B0114, false},                     // CERT_E_INVALID_NAME, the last of the chain's results
+        {0x800B0004, false},                     // TRUST_E_SUBJECT_NOT_TRUSTED
+        {0x80092012, false},                     // CRYPT_E_NO_REVOCATION_CHECK
+        {0x80092013, false},                     // CRYPT_E_REVOCATION_OFFLINE
+        {0x80096005, false},                     // TRUST_E_TIME_STAMP
+        {0x80096004, false},                     // TRUST_E_CERT_SIGNATURE
+        {0x80092026, false},                     // CRYPT_E_SECURITY_SETTINGS
+        {0x800B0115, true},                      // past the chain's results
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SignatureRefused(c.Result), c.Refused) << std::hex << c.Result;
+    }
+}
+
+} // namespace
+} // namespace zal
