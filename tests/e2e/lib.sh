@@ -725,12 +725,12 @@ e2e_expect_error_box() {
 # ----- native helpers -----------------------------------------------------------------------------------
 
 # e2e_native_tool: builds, once and whenever its sources change, the native picture checker
-# (tests/e2e/model/ShaderPicture.cpp over controls/Gradient) and prints its path.
+# (tests/e2e/model/ShaderPicture.cpp over core/Gradient) and prints its path.
 e2e_native_tool() {
     local bin=$E2E_HOME/bin/zal_shader_picture
-    local -a sources=("$E2E_ROOT/tests/e2e/model/ShaderPicture.cpp" "$E2E_ROOT/controls/Gradient.cpp"
-        "$E2E_ROOT/testkit/BandPicture.cpp" "$E2E_ROOT/controls/Gradient.h" "$E2E_ROOT/testkit/BandPicture.h"
-        "$E2E_ROOT/ui/Colors.h")
+    local -a sources=("$E2E_ROOT/tests/e2e/model/ShaderPicture.cpp" "$E2E_ROOT/core/Gradient.cpp"
+        "$E2E_ROOT/testkit/BandPicture.cpp" "$E2E_ROOT/core/Gradient.h" "$E2E_ROOT/testkit/BandPicture.h"
+        "$E2E_ROOT/core/Colors.h")
     local source stale=0
     [ -x "$bin" ] || stale=1
     for source in "${sources[@]}"; do
