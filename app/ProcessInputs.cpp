@@ -1,6 +1,9 @@
 #include "app/ProcessInputs.h"
 
 #include "base/Win32Error.h"
+#include "core/CodePage.h"
+#include "core/CommandLine.h"
+#include "core/PathRules.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The process's inputs, as the system gives them: its command line, its executable's path, and the
 // multi-byte settings of the thread's locale that the path rules read.
-#include "app/FileNames.h"
+#include "core/MultiByte.h"
 
 #include <windows.h>
 

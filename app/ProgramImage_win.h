@@ -2,7 +2,7 @@
 // The program-image rule applied to an open file: the head is read through the caller's handle, so the
 // bytes checked are the bytes that the caller then renames, and a signed image's signature is verified by
 // the system against the same handle.
-#include "app/ProgramImage.h"
+#include "core/ProgramImage.h"
 
 #include <windows.h>
 

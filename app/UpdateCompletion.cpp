@@ -2,7 +2,7 @@
 
 #include "app/ProcessInputs.h"
 #include "app/UpdateFiles.h"
-#include "app/UpdatePlan.h"
+#include "core/UpdatePlan.h"
 #include "base/Win32Error.h"
 
 #include <windows.h>

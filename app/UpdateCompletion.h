@@ -3,8 +3,8 @@
 // staged copy from the tool's own directory, then the tool pauses and asks its window to close. When a
 // replacement fails, Win32Error carries the system's text, the staged copy is kept, and neither the pause
 // nor the close happens, so the window stays open and the user can press again.
-#include "app/FileNames.h"
-#include "app/UpdatePlan.h"
+#include "core/MultiByte.h"
+#include "core/UpdatePlan.h"
 
 #include <functional>
 #include <string>

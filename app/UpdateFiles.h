@@ -2,7 +2,7 @@
 // The file operations of the update: every call that the completion makes on the files of the tool's
 // directory goes through here. The replacement reports the system's error code instead of throwing, so
 // that the completion decides what is worth waiting for.
-#include "app/UpdatePlan.h"
+#include "core/UpdatePlan.h"
 
 #include <string>
 

@@ -12,7 +12,7 @@
 //   run VARIANT INDEX MS
 #include "app/ProgramImage_win.h"
 #include "app/UpdateCompletion.h"
-#include "app/UpdatePlan.h"
+#include "core/UpdatePlan.h"
 #include "base/Handles.h"
 #include "bench/BenchSupport.h"
 #include "testkit/FakeUpdateHost.h"

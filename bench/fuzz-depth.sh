@@ -17,9 +17,9 @@ else
 fi
 declare -A sources=([fuzz_rules]=RulesFuzz.cpp [fuzz_command_line_diff]=CommandLineDiffFuzz.cpp
     [fuzz_program_image]=ProgramImageFuzz.cpp)
-# The rules file each target is about, whose coverage is reported.
-declare -A rules=([fuzz_rules]=app/FileNames.cpp [fuzz_command_line_diff]=app/FileNames.cpp
-    [fuzz_program_image]=app/ProgramImage.cpp)
+# The rules files each target is about, whose coverage is reported.
+declare -A rules=([fuzz_rules]="core/CommandLine.cpp core/PathRules.cpp core/MultiByte.cpp core/CodePage.cpp"
+    [fuzz_command_line_diff]=core/CommandLine.cpp [fuzz_program_image]=core/ProgramImage.cpp)
 
 "$root/scripts/setup.sh"
 cmake --preset fuzz -B build/bench-fuzz >/dev/null
@@ -47,10 +47,11 @@ for t in "${targets[@]}"; do
     cov=$out/$t/coverage
     mkdir -p "$cov"
     clang++ -std=c++20 -O1 -g -fprofile-instr-generate -fcoverage-mapping -fsanitize=fuzzer -I"$root" \
-        "${rules[$t]}" "tests/fuzz/${sources[$t]}" -o "$cov/$t"
+        ${rules[$t]} "tests/fuzz/${sources[$t]}" -o "$cov/$t"
     LLVM_PROFILE_FILE="$cov/%p.profraw" "$cov/$t" -runs=0 "$out/$t/corpus" >"$cov/replay.log" 2>&1
     llvm-profdata-14 merge -sparse "$cov"/*.profraw -o "$cov/merged.profdata"
-    files=("$root/${rules[$t]}")
+    read -ra files <<<"${rules[$t]}"
+    files=("${files[@]/#/$root/}")
     if [ "$t" = fuzz_command_line_diff ]; then
         files+=("$root/tests/fuzz/ReferenceCommandLine.h")
     fi
@@ -58,7 +59,7 @@ for t in "${targets[@]}"; do
     if [ "$t" = fuzz_command_line_diff ]; then
         # The target reaches only the command-line reader of the rules file; its functions on their own.
         llvm-cov-14 report "$cov/$t" -instr-profile="$cov/merged.profdata" -show-functions \
-            "$root/app/FileNames.cpp" | grep -E 'CommandLineArg|ReadWord|NextChar|IsLeadByte|IsSeparator' |
+            "$root/core/CommandLine.cpp" | grep -E 'CommandLineArg|ReadWord|NextChar|IsLeadByte|IsSeparator' |
             awk '{l += $(NF-5); lm += $(NF-4); b += $(NF-2); bm += $(NF-1)}
                  END {printf "command-line reader: lines %d/%d, branches %d/%d\n", l - lm, l, b - bm, b}' \
                 >>"$cov/report.txt"

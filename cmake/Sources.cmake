@@ -1,17 +1,10 @@
-# zal_add_folder_sources(WINDOWS_TARGET PORTABLE_FILE...)
-# Adds the folder's portable files to zal_core and, on Windows, every other .cpp but the entry point to
-# WINDOWS_TARGET.
+# zal_add_folder_sources(WINDOWS_TARGET)
+# On Windows, adds every .cpp of the calling folder but the entry point to WINDOWS_TARGET. The portable files
+# live in core/, which names its own.
 function(zal_add_folder_sources windows_target)
-    set(portable ${ARGN})
-    foreach(file IN LISTS portable)
-        if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${file})
-            target_sources(zal_core PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/${file})
-        endif()
-    endforeach()
     if(WIN32)
-        file(GLOB sources CONFIGURE_DEPENDS RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-        list(REMOVE_ITEM sources ${portable} ZALUpdate.cpp)
-        list(TRANSFORM sources PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+        file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+        list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/ZALUpdate.cpp)
         target_sources(${windows_target} PRIVATE ${sources})
     endif()
 endfunction()

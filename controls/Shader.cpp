@@ -1,6 +1,6 @@
 #include "controls/Shader.h"
 
-#include "controls/Gradient.h"
+#include "core/Gradient.h"
 
 #include <array>
 #include <optional>

@@ -1,7 +1,7 @@
 #pragma once
 // The gradient model's bands turned into pixels, as a screen would show them, for the tests and the
 // end-to-end picture checker to compare with what the panel painted. Portable.
-#include "controls/Gradient.h"
+#include "core/Gradient.h"
 
 #include <cstdint>
 #include <vector>

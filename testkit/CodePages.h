@@ -1,7 +1,7 @@
 #pragma once
 // The multi-byte settings of the code pages the tests read names in, written out byte range by byte range
 // rather than built by the tool's own rules, so that a fault there cannot hide in the oracle. Portable.
-#include "app/FileNames.h"
+#include "core/MultiByte.h"
 
 #include <initializer_list>
 #include <utility>

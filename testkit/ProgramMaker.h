@@ -2,7 +2,7 @@
 // Small Windows program and DLL images for the tests to stage: headers, one code section and one data
 // section, written byte by byte rather than by the tool's own rule, so that a fault in the rule cannot hide
 // in its fixtures. Nothing runs them; they are what a staged copy must look like. Portable.
-#include "app/ProgramImage.h"
+#include "core/ProgramImage.h"
 
 #include <cstddef>
 #include <cstdint>

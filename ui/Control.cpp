@@ -1,6 +1,6 @@
 #include "ui/Control.h"
 
-#include "ui/Scaling.h"
+#include "core/Scaling.h"
 #include "ui/WinControl.h"
 
 #include <stdexcept>

@@ -2,7 +2,7 @@
 // A control: bounds in its parent's client coordinates, a parent, a font of its own or the parent's, a
 // colour, visibility and invalidation, and the scaling of bounds and font. A control without a window of its
 // own (a graphic control) is painted by its parent, after the parent's face.
-#include "ui/Colors.h"
+#include "core/Colors.h"
 #include "ui/Component.h"
 #include "ui/Graphics.h"
 

@@ -3,7 +3,7 @@
 #include "ui/Application.h"
 #include "ui/Button.h"
 #include "ui/Monitor.h"
-#include "ui/Scaling.h"
+#include "core/Scaling.h"
 
 #include <stdexcept>
 

@@ -1,6 +1,6 @@
 #include "ui/Graphics.h"
 
-#include "ui/Scaling.h"
+#include "core/Scaling.h"
 
 namespace zal {
 

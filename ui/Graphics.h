@@ -1,7 +1,7 @@
 #pragma once
 // Fonts, colours and a canvas over GDI. A TCanvas draws on a DC it does not own; it selects into it only the
 // pen, brush and font it owns, and puts the DC's own objects back before it lets go of them.
-#include "ui/Colors.h"
+#include "core/Colors.h"
 #include "base/Handles.h"
 
 #include <functional>

@@ -408,8 +408,8 @@ e2e_make_program() {
 
 # e2e_program_maker: the path of the native zal_make_program, built as e2e_native_tool builds.
 e2e_program_maker() {
-    e2e_native_tool zal_make_program testkit/MakeProgram.cpp testkit/ProgramMaker.cpp app/ProgramImage.cpp \
-        testkit/ProgramMaker.h app/ProgramImage.h
+    e2e_native_tool zal_make_program testkit/MakeProgram.cpp testkit/ProgramMaker.cpp core/ProgramImage.cpp \
+        testkit/ProgramMaker.h core/ProgramImage.h
 }
 
 # e2e_sign FILE: signs the program image FILE in place (Authenticode over SHA-256) with the suite's throwaway
@@ -770,14 +770,15 @@ e2e_expect_error_box() {
 # ----- native helpers -----------------------------------------------------------------------------------
 
 # e2e_native_tool NAME FILE...: builds build/e2e/bin/NAME natively from the .cpp files among FILEs (paths
-# in the repository), once and whenever one of FILEs, the headers listed among them included, is newer than
-# it; prints its path.
+# in the repository, each of which must exist), once and whenever one of FILEs, the headers listed among
+# them included, is newer than it; prints its path.
 e2e_native_tool() {
-    local bin=$E2E_HOME/bin/$1 file stale=0
+    local name=$1 bin=$E2E_HOME/bin/$1 file stale=0
     shift
     local -a units=()
     [ -x "$bin" ] || stale=1
     for file in "$@"; do
+        [ -f "$E2E_ROOT/$file" ] || e2e_fail "$name is built from $file, which does not exist"
         [ "$E2E_ROOT/$file" -nt "$bin" ] && stale=1
         [[ $file == *.cpp ]] && units+=("$E2E_ROOT/$file")
     done
@@ -854,8 +855,8 @@ e2e_shoot_client() {
 e2e_check_picture() {
     local hwnd=$1 checker deadline
     shift
-    checker=$(e2e_native_tool zal_shader_picture tests/e2e/model/ShaderPicture.cpp controls/Gradient.cpp \
-        testkit/BandPicture.cpp controls/Gradient.h testkit/BandPicture.h ui/Colors.h)
+    checker=$(e2e_native_tool zal_shader_picture tests/e2e/model/ShaderPicture.cpp core/Gradient.cpp \
+        testkit/BandPicture.cpp core/Gradient.h testkit/BandPicture.h core/Colors.h)
     deadline=$((SECONDS + 10))
     while :; do
         e2e_shoot_client "$hwnd"

@@ -1,5 +1,5 @@
 // The product's CommandLineArg against the plain reference reader, for every argument of every line.
-#include "app/FileNames.h"
+#include "core/CommandLine.h"
 #include "tests/fuzz/FuzzSettings.h"
 #include "tests/fuzz/ReferenceCommandLine.h"
 

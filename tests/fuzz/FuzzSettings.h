@@ -1,6 +1,6 @@
 #pragma once
 // The multi-byte settings the fuzz targets choose from with their first input byte.
-#include "app/FileNames.h"
+#include "core/MultiByte.h"
 #include "testkit/CodePages.h"
 
 namespace zal::fuzz {

@@ -1,6 +1,6 @@
 // The program-image rule on arbitrary headers and file sizes: it never reads outside the bytes it is given
 // (the sanitizers would stop it), and its verdicts hang together.
-#include "app/ProgramImage.h"
+#include "core/ProgramImage.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,5 +1,8 @@
 // Invariants of the command-line, path and name rules on arbitrary bytes and multi-byte settings.
-#include "app/FileNames.h"
+#include "core/CodePage.h"
+#include "core/CommandLine.h"
+#include "core/MultiByte.h"
+#include "core/PathRules.h"
 #include "tests/fuzz/FuzzSettings.h"
 
 #include <cstdint>

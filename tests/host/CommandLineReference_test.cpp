@@ -1,6 +1,6 @@
 // CommandLineArg against the plain reference reader of the fuzz tree, so that a disagreement shows in the
 // normal suite and not only under the fuzzer.
-#include "app/FileNames.h"
+#include "core/CommandLine.h"
 #include "testkit/CodePages.h"
 #include "tests/fuzz/ReferenceCommandLine.h"
 

@@ -1,4 +1,4 @@
-#include "ui/Scaling.h"
+#include "core/Scaling.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/UpdatePlan.h"
+#include "core/UpdatePlan.h"
 #include "testkit/CodePages.h"
 
 #include <gtest/gtest.h>

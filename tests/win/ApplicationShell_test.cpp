@@ -4,7 +4,7 @@
 #include "testkit/ErrorBoxWatcher.h"
 #include "tests/win/TestSupport.h"
 #include "ui/ErrorBox.h"
-#include "ui/Scaling.h"
+#include "core/Scaling.h"
 
 #include <windows.h>
 

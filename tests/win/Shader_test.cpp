@@ -1,5 +1,5 @@
 #include "base/Handles.h"
-#include "controls/Gradient.h"
+#include "core/Gradient.h"
 #include "controls/Shader.h"
 #include "testkit/BandPicture.h"
 #include "testkit/Dib.h"

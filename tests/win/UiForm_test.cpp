@@ -6,7 +6,7 @@
 #include "ui/Form.h"
 #include "ui/Label.h"
 #include "ui/Panel.h"
-#include "ui/Scaling.h"
+#include "core/Scaling.h"
 
 #include <gtest/gtest.h>
 

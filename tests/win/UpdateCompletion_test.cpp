@@ -1,6 +1,6 @@
 #include "app/UpdateCompletion.h"
 #include "app/UpdateFiles.h"
-#include "app/UpdatePlan.h"
+#include "core/UpdatePlan.h"
 #include "base/Handles.h"
 #include "base/Win32Error.h"
 #include "testkit/FakeUpdateHost.h"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # What the window shows, read from a screenshot: the gradient pixel for pixel against the band model
-# (controls/Gradient, the model the host tests pin), the label's white text exactly where the label draws
+# (core/Gradient, the model the host tests pin), the label's white text exactly where the label draws
 # it, and the button covering its rectangle and nothing more.
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"

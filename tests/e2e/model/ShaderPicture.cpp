@@ -13,7 +13,7 @@
 // there. With --covered it prints "edge_same=E edge=N inner_same=I inner=M inner_mode=R,G,B": how many
 // pixels of the rectangle's outermost ring and of its inside equal the model, and the commonest colour
 // inside with its count, inner_mode_count=C. Exit status 2 means bad input; the verdict is the caller's.
-#include "controls/Gradient.h"
+#include "core/Gradient.h"
 #include "testkit/BandPicture.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "app/UpdatePlan.h"
+#include "core/UpdatePlan.h"
 
 namespace zal {
 

@@ -1,4 +1,4 @@
-#include "controls/Gradient.h"
+#include "core/Gradient.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,7 +2,7 @@
 // The gradient panel's picture as data: the bands MirrorGradient and GradientBands draw, each a colour and a
 // rectangle, in drawing order (a later band covers an earlier one where they overlap). Portable, so the
 // Windows paint and the tests share one model.
-#include "ui/Colors.h"
+#include "core/Colors.h"
 
 #include <cstdint>
 #include <functional>

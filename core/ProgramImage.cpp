@@ -1,4 +1,4 @@
-#include "app/ProgramImage.h"
+#include "core/ProgramImage.h"
 
 #include <algorithm>
 

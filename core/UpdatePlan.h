@@ -1,8 +1,8 @@
 #pragma once
 // Which installed files the tool replaces and where their staged copies lie. Portable: argument 1, the
 // tool's own path and the multi-byte settings come in as values, so the matching can be tested natively.
-#include "app/FileNames.h"
-#include "app/ProgramImage.h"
+#include "core/PathRules.h"
+#include "core/ProgramImage.h"
 
 #include <array>
 #include <optional>
