@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The one command that runs every test: installs what is missing, builds the host, win64, win32 and fuzz
-# presets, and runs every suite. Exits non-zero on the first failure.
+# presets and the release, and runs every suite. Exits non-zero on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -42,6 +42,7 @@ stage layers python3 scripts/check-layers.py
 stage host preset host
 stage win64 preset win64
 stage e2e bash tests/e2e/run.sh build/win64
+stage release bash tests/release/run.sh build/win64
 stage win32 bash tests/i386/run.sh build/win32 build/win64
 stage fuzz preset fuzz
 echo "all suites passed"
