@@ -39,6 +39,7 @@ trap stop_xvfb EXIT
 
 stage format check_format
 stage layers python3 scripts/check-layers.py
+stage scripts bash tests/scripts/run.sh
 stage host preset host
 stage win64 preset win64
 stage e2e bash tests/e2e/run.sh build/win64
