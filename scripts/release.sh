@@ -26,9 +26,9 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-usage() {
-    sed -n '2,/^set /{/^set /d;s/^# \{0,1\}//;p}' "$0" >&2
-    exit 2
+usage() { # EXIT_CODE
+    sed -n '2,/^set /{/^set /d;s/^# \{0,1\}//;p}' "$0"
+    exit "$1"
 }
 die() {
     echo "release: $*" >&2
@@ -48,8 +48,8 @@ while [ $# -gt 0 ]; do
     --out) out=${2:?} ;;
     --build) build=${2:?} ;;
     --verify) shipped=${2:?} ;;
-    -h | --help) usage ;;
-    *) echo "release: unknown option $1" >&2 && usage ;;
+    -h | --help) usage 0 ;;
+    *) echo "release: unknown option $1" >&2 && usage 2 >&2 ;;
     esac
     shift 2
 done
