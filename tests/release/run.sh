@@ -109,13 +109,24 @@ read -r mode file <"$work/shim/password-files" || fail "osslsigncode was given n
 [ ! -e "$file" ] || fail "the password file $file is left behind"
 ok "PKCS#12: the password went in a file of mode 600, removed afterwards, never as an argument"
 
+# A signing that fails leaves the previous release as it was. No time-stamp server listens on port 9 here,
+# so only a run that hands the server to osslsigncode fails on it.
 before=$(cat "$p12/SHA256SUMS")
-if ZAL_SIGN_PASSWORD=wrong "$release" --pkcs12 "$cert/cert.p12" --out "$p12" >"$work/wrong.log" 2>&1; then
-    fail "a wrong PKCS#12 password was accepted"
-fi
-[ "$(cat "$p12/SHA256SUMS")" = "$before" ] && (cd "$p12" && sha256sum --quiet -c SHA256SUMS) ||
-    fail "a failed signing changed the previous release's files"
-ok "PKCS#12: a wrong password fails and leaves the previous release as it was"
+while IFS='|' read -r what password option given; do
+    : >"$work/shim/arguments"
+    # shellcheck disable=SC2086 # the option is two words or none
+    if PATH=$work/shim:$PATH ZAL_SIGN_PASSWORD=$password "$release" --pkcs12 "$cert/cert.p12" --out "$p12" \
+        $option >"$work/failed-signing.log" 2>&1; then
+        fail "$what: signing succeeded"
+    fi
+    grep -q -F -- "$given" "$work/shim/arguments" || fail "$what: osslsigncode was not given '$given'"
+    [ "$(cat "$p12/SHA256SUMS")" = "$before" ] && (cd "$p12" && sha256sum --quiet -c SHA256SUMS) ||
+        fail "$what: the failed signing changed the previous release's files"
+    ok "$what: signing fails and leaves the previous release as it was"
+done <<EOF
+a wrong PKCS#12 password|wrong||-readpass
+an unreachable time-stamp server|$password|--timestamp http://127.0.0.1:9/|-ts http://127.0.0.1:9/
+EOF
 
 # ----- verifying a shipped file against the source -------------------------------------------------------
 
