@@ -4,14 +4,16 @@
 # Idempotent; needs root. Prints "SKIPPED: <reason>" and exits 3 where the kernel refuses binfmt_misc.
 set -euo pipefail
 
-sudo_cmd=()
+# as_root VAR=VALUE... COMMAND...: through sudo when not root. The variables go on sudo's command line,
+# since sudo starts the command with an environment of its own, without the caller's.
+as_root=(env)
 if [ "$(id -u)" -ne 0 ]; then
-    sudo_cmd=(sudo)
+    as_root=(sudo)
 fi
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    "${sudo_cmd[@]}" dpkg --add-architecture i386
-    "${sudo_cmd[@]}" apt-get update -qq
+    "${as_root[@]}" dpkg --add-architecture i386
+    "${as_root[@]}" apt-get update -qq
 fi
 missing=()
 for p in wine32:i386 qemu-user; do
@@ -19,14 +21,14 @@ for p in wine32:i386 qemu-user; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
     echo "setup-i386: installing ${missing[*]}"
-    "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" \
+    "${as_root[@]}" apt-get update -qq
+    "${as_root[@]}" DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" \
         >/dev/null
 fi
 
 binfmt=/proc/sys/fs/binfmt_misc
 if [ ! -e "$binfmt/register" ]; then
-    if ! "${sudo_cmd[@]}" mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null; then
+    if ! "${as_root[@]}" mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null; then
         echo "SKIPPED: binfmt_misc cannot be mounted here (the kernel or the sandbox refuses it)"
         exit 3
     fi
@@ -35,7 +37,7 @@ if [ ! -e "$binfmt/qemu-i386" ]; then
     magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
     mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
     if ! printf '%s' ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386:OCF" |
-        "${sudo_cmd[@]}" tee "$binfmt/register" >/dev/null 2>&1; then
+        "${as_root[@]}" tee "$binfmt/register" >/dev/null 2>&1; then
         echo "SKIPPED: the kernel refused to register qemu-i386 with binfmt_misc"
         exit 3
     fi
@@ -43,5 +45,5 @@ fi
 # A registration switched off (echo 0 > the entry) would leave 32-bit programs failing with "Exec format
 # error" rather than skipped.
 if [ "$(head -n 1 "$binfmt/qemu-i386")" != enabled ]; then
-    echo 1 | "${sudo_cmd[@]}" tee "$binfmt/qemu-i386" >/dev/null
+    echo 1 | "${as_root[@]}" tee "$binfmt/qemu-i386" >/dev/null
 fi

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The one command that runs every test: installs what is missing, builds the host, win64, win32 and fuzz
-# presets, and runs every suite. Exits non-zero on the first failure.
+# presets and the release, and runs every suite. Exits non-zero on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -39,9 +39,11 @@ trap stop_xvfb EXIT
 
 stage format check_format
 stage layers python3 scripts/check-layers.py
+stage scripts bash tests/scripts/run.sh
 stage host preset host
 stage win64 preset win64
 stage e2e bash tests/e2e/run.sh build/win64
+stage release bash tests/release/run.sh build/win64
 stage win32 bash tests/i386/run.sh build/win32 build/win64
 stage fuzz preset fuzz
 echo "all suites passed"
