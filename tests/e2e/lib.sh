@@ -412,17 +412,18 @@ e2e_program_maker() {
         testkit/ProgramMaker.h core/ProgramImage.h
 }
 
-# e2e_sign FILE: signs the program image FILE in place (Authenticode over SHA-256) with the suite's throwaway
-# self-signed certificate from scripts/test-cert.sh, and checks that osslsigncode finds the signature whole.
+# e2e_sign FILE [OUT]: signs the program image FILE (Authenticode over SHA-256) into OUT, or in place, with
+# the suite's throwaway self-signed certificate from scripts/test-cert.sh, and checks that osslsigncode
+# finds the signature whole.
 e2e_sign() {
-    local file=$1 certs=$E2E_HOME/test-cert signed=$E2E_WORK/signing.exe
+    local file=$1 out=${2:-$1} certs=$E2E_HOME/cert signed=$E2E_WORK/signing.exe
     "$E2E_ROOT/scripts/test-cert.sh" "$certs" || e2e_fail "cannot make the test certificate"
     rm -f "$signed"
     osslsigncode sign -certs "$certs/cert.pem" -key "$certs/key.pem" -h sha256 -in "$file" -out "$signed" \
         >"$E2E_WORK/signing.log" 2>&1 || e2e_fail "cannot sign $file: $(tail -1 "$E2E_WORK/signing.log")"
-    osslsigncode verify -CAfile "$certs/cert.pem" "$signed" >>"$E2E_WORK/signing.log" 2>&1 ||
-        e2e_fail "osslsigncode does not verify the signature it made on $file"
-    cat "$signed" >"$file"
+    osslsigncode verify -CAfile "$certs/cert.pem" -in "$signed" >>"$E2E_WORK/signing.log" 2>&1 ||
+        e2e_fail "osslsigncode does not verify the signature it made on $file: see $E2E_WORK/signing.log"
+    cat "$signed" >"$out"
 }
 
 # e2e_state ROOT [PRUNED_DIR...]: one line per entry under ROOT (directories included, PRUNED_DIRs and

@@ -7,14 +7,9 @@ source "$(dirname "$0")/../lib.sh"
 
 signed=${E2E_SIGNED_EXE:-}
 if [ -z "$signed" ]; then
-    cert=$E2E_HOME/cert
-    "$E2E_ROOT/scripts/test-cert.sh" "$cert"
     tool=$(e2e_tool_exe) || e2e_fail "no ZALUpdate.exe in $E2E_BUILD"
     signed=$E2E_WORK/ZALUpdate-signed.exe
-    osslsigncode sign -h sha256 -n ZALUpdate -certs "$cert/cert.pem" -key "$cert/key.pem" -in "$tool" \
-        -out "$signed" >/dev/null || e2e_fail "cannot sign $tool"
-    osslsigncode verify -CAfile "$cert/cert.pem" -in "$signed" >"$E2E_WORK/verify.txt" 2>&1 ||
-        e2e_fail "the signed copy does not verify: see $E2E_WORK/verify.txt"
+    e2e_sign "$tool" "$signed"
 fi
 [[ $(python3 "$E2E_ROOT/scripts/pe.py" "$signed") =~ \ signature=[1-9] ]] || e2e_fail "$signed carries no signature"
 
