@@ -452,13 +452,17 @@ TEST_F(CompletionTest, OwnPathWithoutDirectoryTouchesNoFile) {
 // its button could be pressed again, in the middle of a press. Messages that another thread sends are left
 // out: Windows delivers them only to a PeekMessageA asked to with PM_QS_SENDMESSAGE, Wine whatever it is
 // asked.
+int appMessagesDelivered = 0;
+
+LRESULT CALLBACK CountingWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    appMessagesDelivered += message == WM_APP ? 1 : 0;
+    return ::DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
 TEST(SystemPauseTest, TakesAndDeliversNoMessage) {
-    static int delivered = 0;
+    appMessagesDelivered = 0;
     WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = [](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-        delivered += message == WM_APP ? 1 : 0;
-        return ::DefWindowProcA(hwnd, message, wParam, lParam);
-    };
+    windowClass.lpfnWndProc = CountingWindowProc;
     windowClass.hInstance = ::GetModuleHandleA(nullptr);
     windowClass.lpszClassName = "ZalPauseTest";
     ASSERT_NE(::RegisterClassA(&windowClass), 0);
@@ -469,7 +473,7 @@ TEST(SystemPauseTest, TakesAndDeliversNoMessage) {
 
     SystemUpdateHost(nullptr).Pause(250);
 
-    EXPECT_EQ(delivered, 0);
+    EXPECT_EQ(appMessagesDelivered, 0);
     MSG message;
     EXPECT_TRUE(::PeekMessageA(&message, window, WM_APP, WM_APP, PM_REMOVE))
         << "the posted message was taken";
