@@ -3,12 +3,14 @@
 # as they were and the window stays open. ZAL.exe is held open with no sharing, as a ZAL that has not
 # exited yet holds it. Held for longer than the tool waits: once the file is free, the button completes the
 # update. Held for most of the wait, the update goes in once it is free, and all the while the window never
-# counts as not responding. A staged copy that is no whole program, or whose signature does not match its
+# counts as not responding. Taken away during the wait, the staged copy's absence is reported. A staged
+# copy that is no whole program, or whose signature does not match its
 # bytes, is refused at once, since waiting cannot change it; once ZAL has staged a whole one, the button
 # installs that.
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
 
+ERROR_FILE_NOT_FOUND=2
 ERROR_ACCESS_DENIED=5
 ERROR_SHARING_VIOLATION=32
 ERROR_BAD_EXE_FORMAT=193
@@ -68,6 +70,26 @@ test_held_target_never_makes_the_window_hung() {
     assert_zal_updated "$DIR"
 }
 
+# The staged copy goes while the tool waits for the held ZAL.exe, and nobody installed it (ZAL took it back,
+# or an antivirus): the old program is still installed, so the box says the file is missing, instead of the
+# tool closing as if it had updated. Nothing else changes, and the window stays open.
+test_staged_copy_taken_away_during_the_wait_is_reported() {
+    local dir before
+    dir=$(e2e_install taken-away)
+    e2e_put "$dir" ZAL.exe ZAL.upd
+    e2e_tool_start "$dir" ZAL.exe
+    probe_ok lock "path=$(winpath "$dir/ZAL.exe")"
+    local lock=${R[id]}
+    e2e_press "$E2E_FORM" press Return
+    # A second into the wait, well after the first attempt, which the held file refused.
+    probe_ok time after=1000 since=press
+    rm "$dir/ZAL.upd"
+    before=$(e2e_state "$dir")
+    probe_ok unlock "id=$lock" after=1500 since=press
+    e2e_expect_error_box "$dir" "$before" press 1000 4999 "$(e2e_system_box_text $ERROR_FILE_NOT_FOUND ZAL.upd)"
+    assert_same_file "$dir/ZAL.exe" "$dir.orig/ZAL.exe"
+}
+
 # ZAL.upd spoiled as BREAK says is refused: the box at once, with the system's text for the refusal, both
 # files kept and the window open. Then, as THEN says, the window is closed (exit code 0, nothing changed),
 # or ZAL stages a whole copy and the next press installs it, since every press checks the staged copy anew.
@@ -116,6 +138,8 @@ e2e_start --geometry 1280x1024x24
 e2e_test "locked target: error box, nothing lost, then the update" \
     test_locked_target_shows_the_error_and_loses_nothing
 e2e_test "target held for 4 s: updated, the window never hung" test_held_target_never_makes_the_window_hung
+e2e_test "staged copy taken away during the wait: reported, old program kept" \
+    test_staged_copy_taken_away_during_the_wait_is_reported
 e2e_test "empty staged copy refused, then a whole one installed" test_broken_staged_copy_is_refused empty restaged
 e2e_test "staged copy cut in half refused; closing exits with 0" test_broken_staged_copy_is_refused half close
 e2e_test "signed staged copy with one byte changed refused" \
