@@ -53,7 +53,7 @@ log "sizes"
 (cd "$out/work" && python3 "$root/scripts/pe.py" x86_64/ZALUpdate.exe x86_64/MinimalWindow.exe \
     i686/ZALUpdate.exe i686/MinimalWindow.exe) >"$out/sizes.txt"
 
-"$root/scripts/wine-prefix.sh" "$out/wine64" "$wine"
+"$root/scripts/wine-prefix.sh" "$out/wine64" >/dev/null
 source "$root/scripts/wine-env.sh"
 wine_env "$out/wine64"
 # shellcheck source=scripts/xvfb.sh

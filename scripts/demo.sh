@@ -96,15 +96,12 @@ cp "$win64/demo/zal_demo_v2.exe" "$download/ZAL.exe"
 # Version 1 as installed, kept aside to tell afterwards what the run changed.
 cp -p "$demo/ZAL.exe" "$before/"
 
-# The demo's Wine session runs in a fresh copy of the project's prefix, so that it starts on the demo's own
-# display even while a test holds a session in the project's prefix.
+# The demo's Wine session runs in a prefix of its own, a copy of the project's, so that it starts on the
+# demo's own display even while a test holds a session in the project's prefix.
 wine=/usr/lib/wine/wine64
 source "$root/scripts/wine-env.sh"
 source "$root/scripts/xvfb.sh"
-"$root/scripts/wine-prefix.sh" "$root/build/wine64" "$wine"
-prefix=$root/build/demo-wine64
-rm -rf "$prefix"
-cp -a "$root/build/wine64" "$prefix"
+prefix=$("$root/scripts/wine-prefix.sh" "$root/build/demo-wine64")
 wine_env "$prefix"
 cleanup() {
     "$(dirname "$wine")/wineserver" -k 2>/dev/null || true # the demo prefix's server only

@@ -26,7 +26,7 @@ preset() {
     cmake --build --preset "$1"
     if [ "$1" = win64 ]; then
         # Made before the suites run: on a busy machine its first making takes longer than a test may.
-        scripts/wine-prefix.sh build/wine64
+        scripts/wine-prefix.sh build/wine64 >/dev/null
     fi
     ctest --preset "$1"
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Usage: wine32.sh PREFIX_DIR PROGRAM [ARGS...]
 # The win32 preset's test emulator: runs a 32-bit Windows program under 32-bit Wine, which this machine runs
-# through qemu-i386 (scripts/setup-i386.sh registers it), in the WoW64 prefix that prefix.sh makes once.
+# through qemu-i386 (scripts/setup-i386.sh registers it), in the stage's WoW64 prefix.
 set -euo pipefail
 
 [ $# -ge 2 ] || { echo "usage: $0 PREFIX_DIR PROGRAM [ARGS...]" >&2; exit 2; }

@@ -5,6 +5,7 @@
 #include "app/UpdateFiles.h"
 #include "testkit/CodePages.h"
 #include "testkit/FakeUpdateHost.h"
+#include "testkit/ProgramMaker.h"
 #include "tests/win/TestSupport.h"
 
 #include <windows.h>
@@ -47,7 +48,8 @@ TEST(MultiByteSettingsTest, ToolNameWithTrailByteBackslashFindsItsDirectory) {
     RedecideMultiByteSettings();
     test::TempDir dir("mbcs");
     ASSERT_NO_FATAL_FAILURE(test::WriteFileBytes(dir / "ZAL.exe", "old zal"));
-    ASSERT_NO_FATAL_FAILURE(test::WriteFileBytes(dir / "ZAL.upd", "new zal"));
+    const std::string newZal = testkit::MakeProgram({.Seed = 5});
+    ASSERT_NO_FATAL_FAILURE(test::WriteFileBytes(dir / "ZAL.upd", newZal));
     ASSERT_NO_FATAL_FAILURE(test::WriteFileBytes(dir / "\x83\\Tool.exe", "tool"));
     ASSERT_TRUE(FileIsPresent(dir / "\x83\\Tool.exe"));
 
@@ -56,7 +58,7 @@ TEST(MultiByteSettingsTest, ToolNameWithTrailByteBackslashFindsItsDirectory) {
     host.Mb = CurrentMultiByteSettings();
     CompleteUpdate(host);
 
-    EXPECT_EQ(test::ReadFileBytes(dir / "ZAL.exe"), "new zal");
+    EXPECT_EQ(test::Summary(test::ReadFileBytes(dir / "ZAL.exe")), test::Summary(newZal));
     EXPECT_FALSE(FileIsPresent(dir / "ZAL.upd"));
     EXPECT_EQ(host.Closes, 1);
 }

@@ -13,7 +13,7 @@
 # side by side.
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
-source "$(dirname "$0")/../lib_faults.sh"
+source "$(dirname "$0")/../lib/faults.sh"
 
 ARGS=$E2E_WORK/args
 MANIFESTS=$E2E_WORK/manifests

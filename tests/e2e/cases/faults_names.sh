@@ -4,7 +4,7 @@
 # works in a directory whose name holds a code-page-932 character with 0x5C as its second byte.
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
-source "$(dirname "$0")/../lib_faults.sh"
+source "$(dirname "$0")/../lib/faults.sh"
 
 ERROR_ACCESS_DENIED=5
 
