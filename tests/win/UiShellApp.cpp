@@ -4,6 +4,7 @@
 // itself fails.
 #include "base/DllSearch.h"
 #include "ui/Application.h"
+#include "ui/ErrorBox.h"
 #include "ui/Button.h"
 #include "ui/Label.h"
 #include "ui/Panel.h"
