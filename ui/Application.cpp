@@ -323,9 +323,10 @@ void TApplication::Minimize() {
     ::DefWindowProcA(FHandle, WM_SYSCOMMAND, SC_MINIMIZE, 0);
 }
 
+// Only a minimised tool is restored: for a window that is not, the system's restore would show and activate
+// the zero-sized application window, hidden as it is.
 void TApplication::Restore() {
     if (!FHandle || !::IsIconic(FHandle)) {
-        ::DefWindowProcA(FHandle, WM_SYSCOMMAND, SC_RESTORE, 0);
         return;
     }
     ::DefWindowProcA(FHandle, WM_SYSCOMMAND, SC_RESTORE, 0);
