@@ -3,6 +3,7 @@
 #include "app/UPrincipal.h"
 #include "base/DllSearch.h"
 #include "ui/Application.h"
+#include "ui/ErrorBox.h"
 
 #include <windows.h>
 

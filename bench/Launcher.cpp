@@ -20,6 +20,7 @@
 
 namespace {
 
+using zal::bench::Painted;
 using zal::bench::Stopwatch;
 
 struct WindowSearch {
@@ -44,25 +45,6 @@ HWND FindMainWindow(DWORD processId) {
     WindowSearch search{processId, nullptr};
     ::EnumWindows(MatchMainWindow, reinterpret_cast<LPARAM>(&search));
     return search.Found;
-}
-
-BOOL CALLBACK CheckChildPainted(HWND child, LPARAM data) {
-    if (::IsWindowVisible(child) && ::GetUpdateRect(child, nullptr, FALSE)) {
-        *reinterpret_cast<bool*>(data) = false;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// The update region lives in the window server, so another process can ask for it; asking sends nothing
-// to the window.
-bool Painted(HWND window) {
-    if (::GetUpdateRect(window, nullptr, FALSE)) {
-        return false;
-    }
-    bool painted = true;
-    ::EnumChildWindows(window, CheckChildPainted, reinterpret_cast<LPARAM>(&painted));
-    return painted;
 }
 
 // A point of the client area that no control covers in either program: near the left edge, half way down.

@@ -19,22 +19,6 @@ namespace {
 
 using namespace zal;
 
-BOOL CALLBACK CheckChildPainted(HWND child, LPARAM data) {
-    if (::IsWindowVisible(child) && ::GetUpdateRect(child, nullptr, FALSE)) {
-        *reinterpret_cast<bool*>(data) = false;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-bool Painted(HWND window) {
-    bool painted = ::IsWindowVisible(window) && !::GetUpdateRect(window, nullptr, FALSE);
-    if (painted) {
-        ::EnumChildWindows(window, CheckChildPainted, reinterpret_cast<LPARAM>(&painted));
-    }
-    return painted;
-}
-
 double MillisecondsSinceCreation() {
     FILETIME creation{}, exitTime{}, kernel{}, user{}, now{};
     ::GetProcessTimes(::GetCurrentProcess(), &creation, &exitTime, &kernel, &user);
@@ -72,7 +56,7 @@ int main() {
     const double created = lap();
     form->Show();
     const double shown = lap();
-    while (!Painted(form->Handle())) {
+    while (!bench::Painted(form->Handle())) {
         application.HandleMessage();
     }
     const double painted = lap();

@@ -4,7 +4,6 @@
 #include "base/WindowBinding.h"
 #include "ui/ErrorBox.h"
 #include "ui/Graphics.h"
-#include "ui/Monitor.h"
 
 #include <objbase.h>
 
@@ -42,18 +41,6 @@ std::string PlaceholderTitle() {
         ::CharLowerA(::CharNextA(name));
     }
     return name;
-}
-
-struct ThreadWindows {
-    std::vector<HWND> Disabled;
-};
-
-BOOL CALLBACK DisableWindow(HWND window, LPARAM data) {
-    if (::IsWindowVisible(window) && ::IsWindowEnabled(window)) {
-        reinterpret_cast<ThreadWindows*>(data)->Disabled.push_back(window);
-        ::EnableWindow(window, FALSE);
-    }
-    return TRUE;
 }
 
 } // namespace
@@ -321,44 +308,7 @@ void TApplication::HandleException(std::exception_ptr error) {
 }
 
 void TApplication::ShowException(std::string_view message) {
-    std::string caption = Title();
-    if (HWND capture = ::GetCapture()) {
-        ::SendMessageA(capture, WM_CANCELMODE, 0, 0);
-    }
-    HWND active = ::GetActiveWindow();
-    // The box opens over the application window; bring that to the monitor the user is looking at.
-    RECT home{};
-    bool moved = false;
-    if (active && FHandle) {
-        RECT theirs = MonitorAreaOf(active);
-        RECT ours = MonitorAreaOf(FHandle);
-        if (!::EqualRect(&theirs, &ours)) {
-            ::GetWindowRect(FHandle, &home);
-            POINT centre = CentredIn(theirs, 0, 0);
-            ::SetWindowPos(FHandle, nullptr, centre.x, centre.y, 0, 0,
-                           SWP_NOSIZE | SWP_NOZORDER | SWP_NOREDRAW | SWP_NOACTIVATE);
-            moved = true;
-        }
-    }
-    ThreadWindows windows;
-    ::EnumThreadWindows(::GetCurrentThreadId(), DisableWindow, reinterpret_cast<LPARAM>(&windows));
-    HWND focus = ::GetFocus();
-
-    ShowErrorBox(FHandle, caption, message);
-
-    for (HWND window : windows.Disabled) {
-        ::EnableWindow(window, TRUE);
-    }
-    if (moved && FHandle) {
-        ::SetWindowPos(FHandle, nullptr, home.left, home.top, 0, 0,
-                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOREDRAW | SWP_NOACTIVATE);
-    }
-    if (active && ::IsWindow(active)) {
-        ::SetActiveWindow(active);
-    }
-    if (focus && ::IsWindow(focus)) {
-        ::SetFocus(focus);
-    }
+    ShowApplicationErrorBox(FHandle, Title(), message);
 }
 
 void TApplication::Minimize() {
@@ -373,9 +323,10 @@ void TApplication::Minimize() {
     ::DefWindowProcA(FHandle, WM_SYSCOMMAND, SC_MINIMIZE, 0);
 }
 
+// Only a minimised tool is restored: for a window that is not, the system's restore would show and activate
+// the zero-sized application window, hidden as it is.
 void TApplication::Restore() {
     if (!FHandle || !::IsIconic(FHandle)) {
-        ::DefWindowProcA(FHandle, WM_SYSCOMMAND, SC_RESTORE, 0);
         return;
     }
     ::DefWindowProcA(FHandle, WM_SYSCOMMAND, SC_RESTORE, 0);
@@ -414,27 +365,6 @@ void TApplication::RemoveForm(TForm* form) {
     if (FLastActiveForm == form) {
         FLastActiveForm = nullptr;
     }
-}
-
-int RunApplication(std::string_view caption, const std::function<int()>& body) noexcept {
-    // The application object, and with it its window, is gone by the time an error gets here: the box
-    // stands on its own.
-    const auto show = [caption](std::string_view message) noexcept {
-        try {
-            ShowErrorBox(nullptr, caption, message);
-        } catch (...) {
-            // Not even the box could be shown; the exit code is all that is left to get right.
-        }
-    };
-    try {
-        return body();
-    } catch (const SilentAbort&) {
-    } catch (const std::exception& error) {
-        show(error.what());
-    } catch (...) {
-        show("");
-    }
-    return 0;
 }
 
 } // namespace zal

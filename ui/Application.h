@@ -1,7 +1,8 @@
 #pragma once
 // The application object: the hidden, zero-sized application window that carries the taskbar button and the
-// title, the main form, the message loop with its dialog-key filter, the error box, and the end of the run.
-// One per process; Application points at it while it exists.
+// title, the main form, the message loop with its dialog-key filter, and the end of the run. An error that
+// escapes a handler goes to the error box (ui/ErrorBox) over the application window. One per process;
+// Application points at it while it exists.
 #include "ui/Component.h"
 #include "ui/Form.h"
 
@@ -58,7 +59,8 @@ public:
     // Handles one message through the dialog-key filter; false when none was waiting.
     bool ProcessMessage();
 
-    // The error box for an exception that escaped a handler; a SilentAbort shows nothing.
+    // The error box for an exception that escaped a handler, captioned with the title; a SilentAbort shows
+    // nothing.
     void HandleException(std::exception_ptr error);
     void ShowException(std::string_view message);
 
@@ -103,11 +105,5 @@ private:
 };
 
 extern TApplication* Application;
-
-// The body of a windowed program's entry point. Start-up runs outside the message loop, so an error there
-// (a window the system will not make, no display at all) would end the process abnormally. It is shown in
-// an error box captioned caption instead, when a box can still be shown, and the result is then 0: the
-// program that started this one relies on that exit code.
-int RunApplication(std::string_view caption, const std::function<int()>& body) noexcept;
 
 } // namespace zal

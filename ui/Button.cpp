@@ -13,6 +13,11 @@ void TButton::Click() {
     }
 }
 
+bool TButton::DefaultAction() {
+    Click();
+    return true;
+}
+
 void TButton::CreateParams(TCreateParams& params) {
     TWinControl::CreateParams(params);
     params.Style |= BS_PUSHBUTTON;

@@ -11,6 +11,8 @@ public:
 
     TNotifyEvent OnClick;
     virtual void Click();
+    // Enter clicks the focused button.
+    bool DefaultAction() override;
 
 protected:
     const char* WindowClassName() const override { return "TButton"; }

@@ -1,7 +1,6 @@
 #include "ui/Form.h"
 
 #include "ui/Application.h"
-#include "ui/Button.h"
 #include "ui/Monitor.h"
 #include "core/Scaling.h"
 
@@ -296,11 +295,7 @@ bool TForm::DialogKey(TWinControl* focused, const MSG& message) {
         if (shift || control || alt) {
             return false;
         }
-        if (auto* button = dynamic_cast<TButton*>(focused); button && button->CanFocus()) {
-            button->Click();
-            return true;
-        }
-        return false;
+        return focused->CanFocus() && focused->DefaultAction();
     default:
         // Escape would press a cancel button; no form of this tool has one.
         return false;

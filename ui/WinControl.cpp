@@ -1,6 +1,5 @@
 #include "ui/WinControl.h"
 
-#include "ui/Application.h"
 #include "base/Win32Error.h"
 #include "base/WindowBinding.h"
 

@@ -54,6 +54,8 @@ public:
 
     bool CanFocus() const noexcept;
     void SetFocus();
+    // What Enter does to this control while it has the focus; false when Enter means nothing to it.
+    virtual bool DefaultAction() { return false; }
 
     void SetBounds(int left, int top, int width, int height) override;
     void SetVisible(bool visible) override;

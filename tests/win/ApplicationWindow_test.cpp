@@ -171,6 +171,12 @@ TEST_F(ApplicationWindow, VisibilityRuleLeavesAWindowSomeoneElseHidAlone) {
 TEST_F(ApplicationWindow, MinimisedStartShowsOnlyTheTaskbarButtonUntilRestored) {
     auto* form = App().CreateForm<ShellForm>();
     form->SetWindowState(wsMinimized);
+    // A restore that reaches a tool not minimised is no restore: passed on to the system, it would show and
+    // activate the hidden application window.
+    ::SendMessageA(App().Handle(), WM_SYSCOMMAND, SC_RESTORE, 0);
+    ProcessPendingMessages();
+    EXPECT_FALSE(::IsWindowVisible(App().Handle())) << "restored before it was minimised";
+    EXPECT_FALSE(::IsWindowVisible(form->Handle()));
     App().Minimize();
     EXPECT_TRUE(::IsIconic(App().Handle()));
     EXPECT_FALSE(::IsWindowVisible(form->Handle()));
