@@ -6,6 +6,15 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 "$root/scripts/setup.sh"
+# 32-bit Wine goes in before any prefix is made, where this machine can run it (status 3: it cannot, and the
+# 32-bit stage says so): the project's prefix is then a WoW64 one, which the 32-bit stage's prefixes copy in
+# a second instead of each being made anew under emulation, which takes minutes.
+set +e
+i386_setup=$(bash "$root/scripts/setup-i386.sh" 2>&1)
+i386_status=$?
+set -e
+[ -z "$i386_setup" ] || printf '%s\n' "$i386_setup"
+[ "$i386_status" -eq 0 ] || [ "$i386_status" -eq 3 ] || exit "$i386_status"
 
 stage() {
     local name=$1 start=$SECONDS
@@ -26,7 +35,7 @@ preset() {
     cmake --build --preset "$1"
     if [ "$1" = win64 ]; then
         # Made before the suites run: on a busy machine its first making takes longer than a test may.
-        scripts/wine-prefix.sh build/wine64 >/dev/null
+        wait_for_prefix
     fi
     ctest --preset "$1"
 }
@@ -36,6 +45,15 @@ preset() {
 source "$root/scripts/xvfb.sh"
 start_xvfb 1280x1024x24
 trap stop_xvfb EXIT
+
+# The project's prefix is the slowest single step of a first run, and mostly waits on Wine starting up: it
+# is made in the background while the first stages build.
+mkdir -p build
+scripts/wine-prefix.sh build/wine64 >build/wine-prefix.log 2>&1 &
+prefix_pid=$!
+wait_for_prefix() {
+    wait "$prefix_pid" || { cat build/wine-prefix.log >&2; echo "the Wine prefix could not be made" >&2; return 1; }
+}
 
 stage format check_format
 stage layers python3 scripts/check-layers.py
