@@ -15,11 +15,11 @@ DWORD Outcome(bool ok) {
     return ok ? ERROR_SUCCESS : ::GetLastError();
 }
 
-// A file that is neither read-only nor a directory; false too for a name that cannot be looked at.
-bool IsPlainFile(const std::string& path) {
+// A file, not a directory, without any of the attributes in refused; false too for a name that cannot be
+// looked at.
+bool IsFileWithout(const std::string& path, DWORD refused) {
     DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | refused)) == 0;
 }
 
 bool IsReadOnly(const std::string& path) {
@@ -36,7 +36,8 @@ DWORD StagedCopyEntry(const std::string& staged, WIN32_FIND_DATAA& entry) {
 // The staged copy is the tool's own staging file. It is checked through the handle that is then held until
 // the rename, so that nobody can write other bytes in between, and its content is written to disk before its
 // name changes, so that the rename can never install a file whose data is still only in memory. Its
-// read-only bit has to go for the handle to write; a refused copy gets it back.
+// read-only bit has to go for the handle to write; a staged copy that stays, refused or not renamed, gets it
+// back.
 DWORD ReplaceHeld(const StagedPaths& paths) {
     WIN32_FIND_DATAA entry{};
     if (DWORD error = StagedCopyEntry(paths.Staged, entry); error != ERROR_SUCCESS) {
@@ -56,18 +57,18 @@ DWORD ReplaceHeld(const StagedPaths& paths) {
                                   FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD error = file ? StagedImageRefusal(file.Get(), paths.Staged, paths.Kind) : ::GetLastError();
-    if (error == ERROR_SUCCESS && !::FlushFileBuffers(file.Get())) {
-        error = ::GetLastError();
+    if (error == ERROR_SUCCESS) {
+        error = Outcome(::FlushFileBuffers(file.Get()));
     }
-    if (error != ERROR_SUCCESS) {
+    if (error == ERROR_SUCCESS) {
+        error = Outcome(::MoveFileExA(paths.Staged.c_str(), paths.Installed.c_str(),
+                                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+    }
+    if (error != ERROR_SUCCESS && readOnly) {
         file.Reset();
-        if (readOnly) {
-            ::SetFileAttributesA(paths.Staged.c_str(), attributes);
-        }
-        return error;
+        ::SetFileAttributesA(paths.Staged.c_str(), attributes);
     }
-    return Outcome(::MoveFileExA(paths.Staged.c_str(), paths.Installed.c_str(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+    return error;
 }
 
 } // namespace
@@ -123,9 +124,10 @@ bool IsHeldByAnother(unsigned long error, const StagedPaths& paths) {
         return true;
     case ERROR_ACCESS_DENIED:
         // A file that another process has open refuses access until it lets go, which a ZAL that is still
-        // exiting does within moments. A read-only file, a directory, a name that cannot be looked at, or a
-        // directory that will not take the new name refuses for good.
-        return IsPlainFile(paths.Staged) && IsPlainFile(paths.Installed);
+        // exiting does within moments. A read-only installed file, a directory, a name that cannot be looked
+        // at, or a directory that will not take the new name refuses for good; the staged copy's read-only
+        // bit is the tool's own to clear.
+        return IsFileWithout(paths.Staged, 0) && IsFileWithout(paths.Installed, FILE_ATTRIBUTE_READONLY);
     default:
         return false;
     }

@@ -373,6 +373,22 @@ TEST_F(CompletionTest, RegressionReadOnlyStagedCopyNeverFinished) {
     ExpectPausedAndClosed();
 }
 
+// A read-only staged copy loses its bit only when it is installed: one that stays, because the installed
+// file is still held, keeps it.
+TEST_F(CompletionTest, ReadOnlyStagedCopyKeepsItsBitWhenTheRenameFails) {
+    ASSERT_NO_FATAL_FAILURE(LayOutBoth());
+    ASSERT_TRUE(::SetFileAttributesA((FDir / "ZAL.upd").c_str(), FILE_ATTRIBUTE_READONLY));
+    Listing before = ListDirectory(FDir.Path());
+    UniqueFile held = Hold(FDir / "ZAL.exe");
+
+    RunExpectingFailure("ZAL.exe");
+    held.Reset();
+
+    EXPECT_EQ(ListDirectory(FDir.Path()), before);
+    EXPECT_NE(::GetFileAttributesA((FDir / "ZAL.upd").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    ExpectNeitherPauseNorClose(RetryLimitMs / RetryIntervalMs);
+}
+
 // Wine can make no link that the system reports as one (its links are plain files to the programs it runs),
 // nor any other reparse point, so the decision is tested on what FindFirstFileA reports on Windows.
 TEST(StagedCopyRefusalTest, OnlyALinkIsRefused) {
