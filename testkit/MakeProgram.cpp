@@ -1,4 +1,4 @@
-// zal_make_program OUT [dll] [64] [size=BYTES] [overlay=BYTES] [seed=N]: writes a program image (a DLL
+// zal_make_program OUT [dll] [64] [size=BYTES] [overlay=BYTES] [variant=N]: writes a program image (a DLL
 // with "dll", x86-64 with "64") made by MakeProgram to OUT, for the shell suites to stage. Built natively.
 #include "testkit/ProgramMaker.h"
 
@@ -9,10 +9,10 @@
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s OUT [dll] [64] [size=BYTES] [overlay=BYTES] [seed=N]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s OUT [dll] [64] [size=BYTES] [overlay=BYTES] [variant=N]\n", argv[0]);
         return 2;
     }
-    zal::testkit::ProgramSpec spec;
+    zal::testkit::ProgramShape shape;
     for (int k = 2; k < argc; ++k) {
         const char* arg = argv[k];
         const auto number = [&](const char* key) {
@@ -20,21 +20,21 @@ int main(int argc, char** argv) {
             return std::strncmp(arg, key, length) == 0 ? std::strtoull(arg + length, nullptr, 0) : 0ull;
         };
         if (std::strcmp(arg, "dll") == 0) {
-            spec.Kind = zal::ImageKind::Library;
+            shape.Kind = zal::ImageKind::Library;
         } else if (std::strcmp(arg, "64") == 0) {
-            spec.Pe32Plus = true;
+            shape.Pe32Plus = true;
         } else if (std::strncmp(arg, "size=", 5) == 0) {
-            spec.Size = number("size=");
+            shape.Size = number("size=");
         } else if (std::strncmp(arg, "overlay=", 8) == 0) {
-            spec.Overlay = number("overlay=");
-        } else if (std::strncmp(arg, "seed=", 5) == 0) {
-            spec.Seed = static_cast<unsigned>(number("seed="));
+            shape.Overlay = number("overlay=");
+        } else if (std::strncmp(arg, "variant=", 8) == 0) {
+            shape.Variant = static_cast<unsigned>(number("variant="));
         } else {
             std::fprintf(stderr, "%s: unknown option %s\n", argv[0], arg);
             return 2;
         }
     }
-    const std::string image = zal::testkit::MakeProgram(spec);
+    const std::string image = zal::testkit::MakeProgram(shape);
     std::FILE* out = std::fopen(argv[1], "wb");
     if (out == nullptr || std::fwrite(image.data(), 1, image.size(), out) != image.size() ||
         std::fclose(out) != 0) {

@@ -25,8 +25,8 @@ void Put(std::string& image, std::size_t offset, std::uint64_t value, int size) 
     }
 }
 
-void Fill(std::string& image, std::size_t from, std::size_t to, unsigned seed) {
-    unsigned state = seed * 2654435761u + 1;
+void Fill(std::string& image, std::size_t from, std::size_t to, unsigned variant) {
+    unsigned state = variant * 2654435761u + 1;
     for (std::size_t k = from; k < to; ++k) {
         state = state * 1103515245u + 12345u;
         image[k] = static_cast<char>(state >> 23);
@@ -47,16 +47,16 @@ std::size_t LastSectionHeaderOffset(bool pe32Plus) {
 }
 } // namespace made
 
-std::string MakeProgram(const ProgramSpec& spec) {
-    const bool plus = spec.Pe32Plus;
+std::string MakeProgram(const ProgramShape& shape) {
+    const bool plus = shape.Pe32Plus;
     const std::size_t codeSize = FileAlignment;
     const std::size_t codeOffset = HeadersSize;
     const std::size_t dataOffset = codeOffset + codeSize;
-    const std::size_t minimum = dataOffset + FileAlignment + spec.Overlay;
+    const std::size_t minimum = dataOffset + FileAlignment + shape.Overlay;
     const std::size_t dataSize =
-        AlignUp(std::max(spec.Size, minimum) - spec.Overlay - dataOffset, FileAlignment);
+        AlignUp(std::max(shape.Size, minimum) - shape.Overlay - dataOffset, FileAlignment);
     const std::size_t imageEnd = dataOffset + dataSize;
-    std::string image(imageEnd + spec.Overlay, '\0');
+    std::string image(imageEnd + shape.Overlay, '\0');
 
     image[0] = 'M';
     image[1] = 'Z';
@@ -67,7 +67,7 @@ std::string MakeProgram(const ProgramSpec& spec) {
     Put(image, made::SectionCountOffset, SectionCount, 2);
     Put(image, pe + 4 + 16, OptionalSize(plus), 2);
     std::uint16_t characteristics = 0x0002 | (plus ? 0x0020 : 0x0100); // executable; large-address or 32-bit
-    if (spec.Kind == ImageKind::Library) {
+    if (shape.Kind == ImageKind::Library) {
         characteristics |= 0x2000;
     }
     Put(image, made::CharacteristicsOffset, characteristics, 2);
@@ -85,7 +85,7 @@ std::string MakeProgram(const ProgramSpec& spec) {
         Put(image, opt + 24, 0x140000000ull, 8); // ImageBase
     } else {
         Put(image, opt + 24, dataRva, 4); // BaseOfData
-        Put(image, opt + 28, spec.Kind == ImageKind::Library ? 0x10000000 : 0x400000, 4);
+        Put(image, opt + 28, shape.Kind == ImageKind::Library ? 0x10000000 : 0x400000, 4);
     }
     Put(image, opt + 32, SectionAlignment, 4);
     Put(image, opt + 36, FileAlignment, 4);
@@ -116,10 +116,10 @@ std::string MakeProgram(const ProgramSpec& spec) {
     section(0, ".text\0\0\0", codeRva, codeSize, codeOffset, 0x60000020);
     section(1, ".data\0\0\0", dataRva, dataSize, dataOffset, 0xC0000040);
     // The entry point returns at once: a DLL's entry point says TRUE, a program ends with code 0.
-    const std::string code = spec.Kind == ImageKind::Library ? std::string("\xB8\x01\x00\x00\x00\xC3", 6)
-                                                             : std::string("\x31\xC0\xC3", 3);
+    const std::string code = shape.Kind == ImageKind::Library ? std::string("\xB8\x01\x00\x00\x00\xC3", 6)
+                                                              : std::string("\x31\xC0\xC3", 3);
     image.replace(codeOffset, code.size(), code);
-    Fill(image, dataOffset, image.size(), spec.Seed);
+    Fill(image, dataOffset, image.size(), shape.Variant);
     return image;
 }
 

@@ -10,7 +10,7 @@
 
 namespace zal::testkit {
 
-struct ProgramSpec {
+struct ProgramShape {
     ImageKind Kind = ImageKind::Program;
     bool Pe32Plus = false; // x86-64 instead of i386
     // The file's whole size at least: the data section grows to fill it, so that any cut shows.
@@ -18,7 +18,7 @@ struct ProgramSpec {
     // Bytes of the file's own after the last section, which the image does not describe (as installers and
     // signatures append them).
     std::size_t Overlay = 0;
-    unsigned Seed = 1; // varies the data, so that two made files differ
+    unsigned Variant = 1; // varies the data, so that two made files differ
 };
 
 // Where the made image keeps what the tests change to spoil it.
@@ -34,7 +34,7 @@ std::size_t CertificateEntryOffset(bool pe32Plus);
 std::size_t LastSectionHeaderOffset(bool pe32Plus);
 } // namespace made
 
-std::string MakeProgram(const ProgramSpec& spec = {});
+std::string MakeProgram(const ProgramShape& shape = {});
 
 // Overwrites four bytes of image at offset with value, little-endian.
 void PutU32(std::string& image, std::size_t offset, std::uint32_t value);

@@ -11,7 +11,7 @@ namespace zal {
 namespace {
 
 using testkit::MakeProgram;
-using testkit::ProgramSpec;
+using testkit::ProgramShape;
 using testkit::PutU32;
 namespace made = testkit::made;
 

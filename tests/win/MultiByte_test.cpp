@@ -48,7 +48,7 @@ TEST(MultiByteSettingsTest, ToolNameWithTrailByteBackslashFindsItsDirectory) {
     RedecideMultiByteSettings();
     test::TempDir dir("mbcs");
     ASSERT_NO_FATAL_FAILURE(test::WriteFileBytes(dir / "ZAL.exe", "old zal"));
-    const std::string newZal = testkit::MakeProgram({.Seed = 5});
+    const std::string newZal = testkit::MakeProgram({.Variant = 5});
     ASSERT_NO_FATAL_FAILURE(test::WriteFileBytes(dir / "ZAL.upd", newZal));
     ASSERT_NO_FATAL_FAILURE(test::WriteFileBytes(dir / "\x83\\Tool.exe", "tool"));
     ASSERT_TRUE(FileIsPresent(dir / "\x83\\Tool.exe"));

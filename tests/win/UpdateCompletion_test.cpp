@@ -28,11 +28,11 @@ using Listing = std::map<std::string, std::string>;
 using testkit::MakeProgram;
 
 std::string NewZal() {
-    return MakeProgram({.Size = 300 * 1024, .Seed = 2});
+    return MakeProgram({.Size = 300 * 1024, .Variant = 2});
 }
 
 std::string NewGlimae() {
-    return MakeProgram({.Kind = ImageKind::Library, .Size = 100 * 1024, .Seed = 3});
+    return MakeProgram({.Kind = ImageKind::Library, .Size = 100 * 1024, .Variant = 3});
 }
 
 // The demo's stand-in for ZAL, signed at build time with a throwaway certificate.

@@ -7,7 +7,7 @@ FAULTS_DATA=$E2E_HOME/faults-data
 
 # faults_program BYTES LABEL: prints the path of a program image of exactly BYTES bytes (e2e_make_program),
 # the same on every machine and run, made once and kept under build/ (and made anew when the maker
-# changes). Its data are seeded by LABEL, so that a block that lands in the wrong place, or comes from a
+# changes). Its data vary with LABEL, so that a block that lands in the wrong place, or comes from a
 # file of another LABEL, shows in a byte-for-byte comparison.
 faults_program() {
     local bytes=$1 label=$2 file maker

@@ -59,15 +59,15 @@ e2e_put() {
     done
 }
 
-# e2e_make_program OUT BYTES SEED [dll] [64]: a Windows program image (a DLL with dll, PE32+ with 64) of
+# e2e_make_program OUT BYTES VARIANT [dll] [64]: a Windows program image (a DLL with dll, PE32+ with 64) of
 # exactly BYTES bytes, at least 2,048, made by testkit's maker: its data section fills it but for the last
 # BYTES % 512, which follow the image as data of its own, since sections come in whole 512-byte blocks.
-# SEED varies the data.
+# VARIANT varies the data.
 e2e_make_program() {
-    local out=$1 bytes=$2 seed=$3 maker
+    local out=$1 bytes=$2 variant=$3 maker
     shift 3
     maker=$(e2e_program_maker)
-    "$maker" "$out" "size=$bytes" "overlay=$((bytes % 512))" "seed=$seed" "$@" || e2e_fail "cannot make $out"
+    "$maker" "$out" "size=$bytes" "overlay=$((bytes % 512))" "variant=$variant" "$@" || e2e_fail "cannot make $out"
     [ "$(stat -c %s "$out")" = "$bytes" ] || e2e_fail "$out was made with $(stat -c %s "$out") bytes, not $bytes"
 }
 
