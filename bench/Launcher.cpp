@@ -2,16 +2,19 @@
 // Starts each program RUNS times, taking turns, and measures from outside how long it takes from
 // CreateProcessA to its first paint, then reads its peak memory and closes it with WM_CLOSE. Nothing in the
 // measured program knows it is measured. One line per run:
-//   run NAME INDEX visible=MS painted=MS shown=MS peak_ws_kb=KB peak_commit_kb=KB exit=CODE
+//   run NAME INDEX visible=MS painted=MS shown=MS peak_ws_kb=KB peak_commit_kb=KB modules=N wintrust=0|1
+//       exit=CODE
 // visible: its main window (the first visible top-level window of the process with a non-empty area)
 // exists and is visible; painted: that window and every visible window inside it have an empty update
 // region again, so each has had its WM_PAINT; shown: the screen shows, at a point of the client area, the
-// colour that the window settles on (read back once it has settled).
+// colour that the window settles on (read back once it has settled); modules: the DLLs loaded by then, and
+// whether wintrust.dll is one of them.
 #include "bench/BenchSupport.h"
 
 #include <psapi.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -63,6 +66,8 @@ struct RunResult {
     double Shown = -1;
     SIZE_T PeakWorkingSet = 0;
     SIZE_T PeakCommit = 0;
+    unsigned Modules = 0;  // DLLs loaded once the program has painted
+    bool Wintrust = false; // wintrust.dll among them
     DWORD ExitCode = 0xFFFFFFFF;
     std::string Error;
 };
@@ -129,6 +134,20 @@ RunResult RunOnce(const std::string& program) {
         result.PeakCommit = counters.PeakPagefileUsage;
     }
 
+    // What the start-up loaded: the signature check's wintrust.dll is to come only with a signed update.
+    HMODULE modules[1024];
+    DWORD needed = 0;
+    if (::EnumProcessModules(process.hProcess, modules, sizeof modules, &needed)) {
+        result.Modules = static_cast<unsigned>(std::min<DWORD>(needed, sizeof modules) / sizeof(HMODULE));
+        for (unsigned k = 0; k < result.Modules; ++k) {
+            char name[MAX_PATH] = {};
+            if (::GetModuleBaseNameA(process.hProcess, modules[k], name, sizeof name) &&
+                ::lstrcmpiA(name, "wintrust.dll") == 0) {
+                result.Wintrust = true;
+            }
+        }
+    }
+
     if (window) {
         ::PostMessageA(window, WM_CLOSE, 0, 0);
     }
@@ -171,11 +190,11 @@ int main(int argc, char** argv) {
             const auto& [name, program] = programs[(k + static_cast<std::size_t>(run)) % programs.size()];
             RunResult r = RunOnce(program);
             std::printf("run %s %d visible=%.2f painted=%.2f shown=%.2f peak_ws_kb=%llu peak_commit_kb=%llu "
-                        "exit=%lu%s%s\n",
+                        "modules=%u wintrust=%d exit=%lu%s%s\n",
                         name.c_str(), run, r.Visible, r.Painted, r.Shown,
                         static_cast<unsigned long long>(r.PeakWorkingSet / 1024),
-                        static_cast<unsigned long long>(r.PeakCommit / 1024), r.ExitCode,
-                        r.Error.empty() ? "" : " error=", r.Error.c_str());
+                        static_cast<unsigned long long>(r.PeakCommit / 1024), r.Modules, r.Wintrust ? 1 : 0,
+                        r.ExitCode, r.Error.empty() ? "" : " error=", r.Error.c_str());
             std::fflush(stdout);
             failures += r.Error.empty() ? 0 : 1;
         }

@@ -89,6 +89,20 @@ for key, label, unit in (
         row(f"{label}: against the minimal program with the tool's manifest and CoInitialize, {unit}",
             f"{tool:{precision}}", f"{as_tool:{precision}}", ratio(tool, as_tool))
 
+# What the start-up loads: the signature check's wintrust.dll comes only with a signed update.
+for name in ("tool", "minimal"):
+    seen = [dict(f.split("=", 1) for f in fields if "=" in f) for fields in start.get(name, [])]
+    if seen and name == "tool":
+        tool_modules = statistics.median(int(kv.get("modules", 0)) for kv in seen)
+        tool_wintrust = sum(kv.get("wintrust") == "1" for kv in seen)
+        tool_runs = len(seen)
+    elif seen:
+        base_modules = statistics.median(int(kv.get("modules", 0)) for kv in seen)
+if start.get("tool") and start.get("minimal"):
+    row(f"DLLs loaded once painted, median of {tool_runs}", f"{tool_modules:.0f}", f"{base_modules:.0f}",
+        ratio(tool_modules, base_modules))
+    row("runs that loaded wintrust.dll at start-up", f"{tool_wintrust} of {tool_runs}", "", "", "0")
+
 # Where the tool's start-up goes, from the inside: no baseline, the steps add up to its start.
 phases = {}
 for line in (out / "phases.txt").read_text().splitlines():
