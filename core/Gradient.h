@@ -12,10 +12,7 @@ namespace zal {
 
 // Right and bottom are exclusive, as in a Windows RECT.
 struct BandRect {
-    int Left = 0;
-    int Top = 0;
-    int Right = 0;
-    int Bottom = 0;
+    int Left = 0, Top = 0, Right = 0, Bottom = 0;
     friend constexpr bool operator==(const BandRect&, const BandRect&) = default;
 };
 
