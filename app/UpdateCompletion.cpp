@@ -33,18 +33,18 @@ void StagedReplace(IUpdateHost& host, const UpdateTarget& target, WaitBudget& bu
     if (!FileIsPresent(paths->Staged)) {
         return;
     }
-    const FileIdentity installed = IdentityOf(paths->Installed);
+    const FileStamp staged = StampOf(paths->Staged);
     const std::string stagedName = FileNamePart(paths->Staged, mb);
     for (;;) {
         unsigned long error = ReplaceWithStagedCopy(*paths);
         if (error == ERROR_SUCCESS) {
             return;
         }
-        // The staged copy went while the tool waited. If the installed file is another one now, another
-        // instance of the tool, pressed at the same time, applied this very update. Otherwise somebody took
-        // the update away (ZAL, or an antivirus), and the old program is still installed.
-        if (error == ERROR_FILE_NOT_FOUND && !FileIsPresent(paths->Staged) &&
-            IdentityOf(paths->Installed) != installed) {
+        // The staged copy went while the tool waited. If the installed file now carries its stamp, another
+        // instance of the tool, pressed at the same time, renamed this very update into place. Otherwise
+        // somebody took the update away (ZAL, or an antivirus), and the old program is still installed.
+        if (error == ERROR_FILE_NOT_FOUND && !FileIsPresent(paths->Staged) && staged.Exists &&
+            StampOf(paths->Installed) == staged) {
             return;
         }
         if (!IsHeldByAnother(error, *paths) || !budget.Wait()) {

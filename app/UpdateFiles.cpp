@@ -103,17 +103,15 @@ unsigned long ReplaceWithStagedCopy(const StagedPaths& paths) {
     return ReplaceHeld(paths);
 }
 
-FileIdentity IdentityOf(const std::string& path) {
-    // No access to the content, and every sharing allowed: looking must never stand in anybody's way.
-    UniqueFile file(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!file || !::GetFileInformationByHandle(file.Get(), &information)) {
+FileStamp StampOf(const std::string& path) {
+    WIN32_FIND_DATAA entry{};
+    UniqueFind find(::FindFirstFileA(path.c_str(), &entry));
+    if (!find || (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return {};
     }
-    return {true, information.dwVolumeSerialNumber,
-            static_cast<unsigned long long>(information.nFileIndexHigh) << 32 | information.nFileIndexLow};
+    const auto join = [](DWORD high, DWORD low) { return static_cast<unsigned long long>(high) << 32 | low; };
+    return {true, join(entry.nFileSizeHigh, entry.nFileSizeLow),
+            join(entry.ftLastWriteTime.dwHighDateTime, entry.ftLastWriteTime.dwLowDateTime)};
 }
 
 bool IsHeldByAnother(unsigned long error, const StagedPaths& paths) {

@@ -28,16 +28,17 @@ unsigned long StagedCopyRefusal(unsigned long attributes, unsigned long reparseT
 // or of the refusal; a refused staged copy is left as it was.
 unsigned long ReplaceWithStagedCopy(const StagedPaths& paths);
 
-// Which file a name stands for: the volume and the file index, which a rename over the name changes.
-struct FileIdentity {
+// What the directory says of a file: its size and last-write time, which a rename carries along with the
+// content, so that the name of a file renamed over another shows the stamp of the one renamed.
+struct FileStamp {
     bool Exists = false;
-    unsigned long Volume = 0;
-    unsigned long long Index = 0;
-    bool operator==(const FileIdentity&) const = default;
+    unsigned long long Size = 0;
+    unsigned long long LastWrite = 0;
+    bool operator==(const FileStamp&) const = default;
 };
 
-// The identity of the file at path; none (Exists false) when there is no file there or it cannot be read.
-FileIdentity IdentityOf(const std::string& path);
+// The stamp of the file at path; none (Exists false) when there is no file there or it cannot be looked at.
+FileStamp StampOf(const std::string& path);
 
 // Whether error, met by ReplaceWithStagedCopy, is a file that another process still holds, which ends by
 // itself, rather than a refusal that waiting cannot change.
