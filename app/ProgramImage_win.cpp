@@ -100,7 +100,12 @@ DWORD VerifyEmbeddedSignature(HANDLE file, const std::string& path) {
     return static_cast<DWORD>(result);
 }
 
-DWORD StagedImageRefusal(HANDLE file, const std::string& path, ImageKind kind) {
+bool SystemRunsMachine(std::uint16_t machine) {
+    (void)machine;
+    return true; // TODO(machine): ask Windows
+}
+
+DWORD StagedImageRefusal(HANDLE file, const std::string& path, ImageKind kind, const MachineQuery& runs) {
     std::vector<unsigned char> head;
     std::uint64_t size = 0;
     if (DWORD error = ReadHead(file, head, size); error != ERROR_SUCCESS) {
@@ -109,6 +114,9 @@ DWORD StagedImageRefusal(HANDLE file, const std::string& path, ImageKind kind) {
     const ImageCheck check = CheckProgramImage(head, size, kind);
     if (check.Verdict != ImageVerdict::Complete) {
         return ERROR_BAD_EXE_FORMAT;
+    }
+    if (!runs(check.Machine)) {
+        return ERROR_EXE_MACHINE_TYPE_MISMATCH;
     }
     if (check.Signed && SignatureRefused(VerifyEmbeddedSignature(file, path))) {
         return ERROR_FILE_CORRUPT; // the bytes are not the ones that were signed

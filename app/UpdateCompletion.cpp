@@ -1,6 +1,7 @@
 #include "app/UpdateCompletion.h"
 
 #include "app/ProcessInputs.h"
+#include "app/ProgramImage_win.h"
 #include "app/UpdateFiles.h"
 #include "core/UpdatePlan.h"
 #include "base/Win32Error.h"
@@ -36,7 +37,8 @@ void StagedReplace(IUpdateHost& host, const UpdateTarget& target, WaitBudget& bu
     const FileStamp staged = StampOf(paths->Staged);
     const std::string stagedName = FileNamePart(paths->Staged, mb);
     for (;;) {
-        unsigned long error = ReplaceWithStagedCopy(*paths);
+        unsigned long error =
+            ReplaceWithStagedCopy(*paths, [&](std::uint16_t machine) { return host.RunsMachine(machine); });
         if (error == ERROR_SUCCESS) {
             return;
         }
@@ -85,6 +87,10 @@ const MultiByteSettings& SystemUpdateHost::MultiByte() {
 // other threads send, which it otherwise does before it looks (Wine delivers them all the same). No window
 // procedure runs, so the window stays frozen until the press is over and the button cannot be pressed
 // again in the meantime.
+bool SystemUpdateHost::RunsMachine(std::uint16_t machine) {
+    return SystemRunsMachine(machine);
+}
+
 void SystemUpdateHost::Pause(unsigned long milliseconds) {
     constexpr unsigned long QueueLookMs = 100;
     for (unsigned long left = milliseconds; left > 0;) {

@@ -6,6 +6,7 @@
 #include "core/MultiByte.h"
 #include "core/UpdatePlan.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,8 @@ public:
     virtual std::string Argument1() = 0; // read afresh at every call
     virtual std::string OwnExePath() = 0;
     virtual const MultiByteSettings& MultiByte() = 0;
+    // Whether this Windows runs programs built for a COFF machine: a staged copy for another is no update.
+    virtual bool RunsMachine(std::uint16_t machine) = 0;
     virtual void Pause(unsigned long milliseconds) = 0;
     virtual void RequestClose() = 0;
 };
@@ -57,6 +60,7 @@ public:
     std::string Argument1() override;
     std::string OwnExePath() override;
     const MultiByteSettings& MultiByte() override;
+    bool RunsMachine(std::uint16_t machine) override;
     void Pause(unsigned long milliseconds) override;
     void RequestClose() override;
 

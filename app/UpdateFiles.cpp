@@ -38,7 +38,7 @@ DWORD StagedCopyEntry(const std::string& staged, WIN32_FIND_DATAA& entry) {
 // name changes, so that the rename can never install a file whose data is still only in memory. Its
 // read-only bit has to go for the handle to write; a staged copy that stays, refused or not renamed, gets it
 // back.
-DWORD ReplaceHeld(const StagedPaths& paths) {
+DWORD ReplaceHeld(const StagedPaths& paths, const MachineQuery& runs) {
     WIN32_FIND_DATAA entry{};
     if (DWORD error = StagedCopyEntry(paths.Staged, entry); error != ERROR_SUCCESS) {
         return error;
@@ -56,7 +56,7 @@ DWORD ReplaceHeld(const StagedPaths& paths) {
     UniqueFile file(::CreateFileA(paths.Staged.c_str(), GENERIC_READ | GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD error = file ? StagedImageRefusal(file.Get(), paths.Staged, paths.Kind) : ::GetLastError();
+    DWORD error = file ? StagedImageRefusal(file.Get(), paths.Staged, paths.Kind, runs) : ::GetLastError();
     if (error == ERROR_SUCCESS) {
         error = Outcome(::FlushFileBuffers(file.Get()));
     }
@@ -94,13 +94,13 @@ unsigned long StagedCopyRefusal(unsigned long attributes, unsigned long reparseT
     return link ? ERROR_CANT_ACCESS_FILE : ERROR_SUCCESS;
 }
 
-unsigned long ReplaceWithStagedCopy(const StagedPaths& paths) {
+unsigned long ReplaceWithStagedCopy(const StagedPaths& paths, const MachineQuery& runs) {
     // Windows refuses to replace a read-only file, some other systems rename over it regardless. The bit is
     // somebody's decision, so it is kept everywhere, and the staged copy is not touched.
     if (IsReadOnly(paths.Installed)) {
         return ERROR_ACCESS_DENIED;
     }
-    return ReplaceHeld(paths);
+    return ReplaceHeld(paths, runs);
 }
 
 FileStamp StampOf(const std::string& path) {

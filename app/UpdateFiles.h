@@ -2,6 +2,7 @@
 // The file operations of the update: every call that the completion makes on the files of the tool's
 // directory goes through here. The replacement reports the system's error code instead of throwing, so
 // that the completion decides what is worth waiting for.
+#include "core/ProgramImage.h"
 #include "core/UpdatePlan.h"
 
 #include <string>
@@ -23,10 +24,11 @@ unsigned long StagedCopyRefusal(unsigned long attributes, unsigned long reparseT
 // One attempt at replacing the installed file with the staged copy. A read-only installed file is refused
 // before anything is touched. The staged copy is opened and held, denying writes to others, until it has
 // been renamed: it is refused unless it is a complete image of the target's kind whose signature, if it has
-// one, matches its bytes (StagedImageRefusal); then its content is flushed to disk, its read-only bit goes,
-// and it is renamed over the installed file in one step. ERROR_SUCCESS, or the code of the step that failed
-// or of the refusal; a refused staged copy is left as it was.
-unsigned long ReplaceWithStagedCopy(const StagedPaths& paths);
+// one, matches its bytes, and built for a machine that runs says this Windows runs (StagedImageRefusal); then
+// its content is flushed to disk, its read-only bit goes, and it is renamed over the installed file in one
+// step. ERROR_SUCCESS, or the code of the step that failed or of the refusal; a refused staged copy is left
+// as it was.
+unsigned long ReplaceWithStagedCopy(const StagedPaths& paths, const MachineQuery& runs);
 
 // What the directory says of a file: its size and last-write time, which a rename carries along with the
 // content, so that the name of a file renamed over another shows the stamp of the one renamed.

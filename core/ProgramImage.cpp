@@ -68,6 +68,7 @@ ImageCheck CheckProgramImage(std::span<const unsigned char> head, std::uint64_t 
         return {ImageVerdict::NotAnImage, false};
     }
     const std::uint64_t coff = pe + 4;
+    const auto machine = static_cast<std::uint16_t>(read.U16(coff));
     const std::uint64_t sectionCount = read.U16(coff + 2);
     const std::uint64_t optionalSize = read.U16(coff + 16);
     const std::uint32_t characteristics = read.U16(coff + 18);
@@ -131,7 +132,7 @@ ImageCheck CheckProgramImage(std::span<const unsigned char> head, std::uint64_t 
     if (isDll != (expected == ImageKind::Library)) {
         return {ImageVerdict::WrongKind, false};
     }
-    return {ImageVerdict::Complete, hasCertificates};
+    return {ImageVerdict::Complete, hasCertificates, machine};
 }
 
 bool SignatureRefused(std::uint32_t trustResult) {

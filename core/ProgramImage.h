@@ -6,11 +6,15 @@
 // overlay) does not.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 
 namespace zal {
 
 enum class ImageKind { Program, Library };
+
+// Whether this Windows runs programs built for a COFF machine (IMAGE_FILE_MACHINE_*) in user mode.
+using MachineQuery = std::function<bool(std::uint16_t machine)>;
 
 // How many leading bytes of a file the rule needs: the headers and the section table of any real program
 // fit. A file whose headers reach further is not taken for a program.
@@ -28,6 +32,8 @@ struct ImageCheck {
     // The image carries a certificate table (an Authenticode signature), whose match with the bytes is for
     // the system to verify. Only set on a complete image.
     bool Signed = false;
+    // The COFF machine the image was built for (IMAGE_FILE_MACHINE_*). Only set on a complete image.
+    std::uint16_t Machine = 0;
 };
 
 // head is the file's first bytes: all of it, or at least ImageHeadBytes; fileSize is its whole size. Reads

@@ -2,6 +2,7 @@
 // Stands in for the window and the process around the update completion: a chosen argument 1, a directory
 // of the caller's as the tool's own, and a record of every pause (the waits for held files and the final
 // one) and of the close request. Nothing sleeps.
+#include "app/ProgramImage_win.h"
 #include "app/UpdateCompletion.h"
 
 #include <cstddef>
@@ -20,10 +21,13 @@ public:
     int Closes = 0;
     // Runs at each pause with its number, from 1: what the rest of the system does while the tool waits.
     std::function<void(std::size_t)> WhilePaused;
+    // What this Windows runs: the real system's answer unless a test stands in for another machine.
+    MachineQuery Runs = SystemRunsMachine;
 
     std::string Argument1() override { return Argument; }
     std::string OwnExePath() override { return ExePath; }
     const MultiByteSettings& MultiByte() override { return Mb; }
+    bool RunsMachine(std::uint16_t machine) override { return Runs(machine); }
     void Pause(unsigned long milliseconds) override {
         Pauses.push_back(milliseconds);
         if (WhilePaused) {
