@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Usage: tests/scripts/run.sh
 # Checks of the shell helpers every stage leans on: start_xvfb (scripts/xvfb.sh) fails with a message of
-# its own, not with DISPLAY=":", when Xvfb dies or hangs; and the setup scripts keep DEBIAN_FRONTEND when
-# they go through sudo, which starts its command with an environment of its own. The setup scripts run
-# against stand-ins for id, sudo, dpkg, dpkg-query, apt-get, locale, mount and tee that only record what
-# they were asked, so nothing is installed. Work files: build/scripts-test/.
+# its own, not with DISPLAY=":", when Xvfb dies or hangs; the setup scripts keep DEBIAN_FRONTEND when they
+# go through sudo, which starts its command with an environment of its own; they try apt again when
+# Debian's archive fails for a while, and say in one line what to do when it keeps failing. The setup
+# scripts run against stand-ins for id, sudo, dpkg, dpkg-query, apt-get, locale, mount and tee that only
+# record what they were asked and answer as told, so nothing is installed. Work files: build/scripts-test/.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -46,14 +47,19 @@ mapfile -t got < <(start_in_subshell 1x1x7)
     fail "start_xvfb 1x1x7 said: ${got[2]}"
 ok "start_xvfb with a geometry Xvfb refuses: status 1, DISPLAY untouched, Xvfb's reason shown"
 
-# A server that never reports a display: the stand-in writes to its log and sleeps.
+# A server that never reports a display: the stand-in writes to its log and sleeps. It holds a lock for as
+# long as it, or anything it started, runs, so that whether it was left running is read from the lock
+# alone: the machine's process list may hold any other program's sleep.
 mkdir -p "$work/hung"
-printf '#!/bin/sh\necho "stand-in for a hung Xvfb" >&2\nexec sleep 300\n' >"$work/hung/Xvfb"
+running=$work/hung/running.lock
+printf '#!/bin/sh\nexec 9>"%s"\nflock 9\necho "stand-in for a hung Xvfb" >&2\nexec sleep 300\n' "$running" \
+    >"$work/hung/Xvfb"
 chmod +x "$work/hung/Xvfb"
 mapfile -t got < <(XVFB_START_TIMEOUT=1 start_in_subshell 640x480x24 "$work/hung")
 [ "${got[0]}" = 1 ] && [ "${got[1]}" = unset ] || fail "hung Xvfb: status ${got[0]}, DISPLAY ${got[1]}"
 [[ ${got[2]} == *"reported no display within 1 s: stand-in for a hung Xvfb"* ]] || fail "hung Xvfb: said ${got[2]}"
-! pgrep -f "^sleep 300$" >/dev/null || fail "the hung Xvfb stand-in was left running"
+[ -f "$running" ] || fail "the hung Xvfb stand-in never ran"
+flock -n "$running" true || fail "the hung Xvfb stand-in was left running"
 ok "start_xvfb with a server that hangs: status 1 after the deadline, the server ended"
 
 # ----- the setup scripts --------------------------------------------------------------------------------
