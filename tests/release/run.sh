@@ -3,8 +3,9 @@
 # The release stage: scripts/release.sh signs with a throwaway certificate (PEM, then PKCS#12), the
 # signature verifies against it, the signed executable still passes the PE checks, and --verify tells this
 # source's build, signed or not, from anything else. Both deliverables are rebuilt from a copy of the
-# source at another path and must come out byte for byte the same, with no build path in them. The
-# signed win64 build is run end to end by the e2e case "signed". Work files: build/release-test/.
+# source at another path and must come out byte for byte the same, with no build path in them; broken
+# there, the copy's release and --verify fail and leave its dist/ as it was. The signed win64 build is run
+# end to end by the e2e case "signed". Work files: build/release-test/.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -167,6 +168,37 @@ done <<EOF
 1|$work/tampered-signed.exe|$cert/cert.pem|does not verify|the signed release with a byte changed
 1|$work/other-build.exe|-|not signed and differs|an unsigned build of other bytes
 1|$root/README.md|-|not a Windows executable|a file that is no executable
+EOF
+
+# ----- a build that fails -------------------------------------------------------------------------------
+
+# The copy's source broken one way at a time, with its earlier build still in its build directory: the
+# release and --verify fail with the build's own error, and never take that earlier executable for this
+# source's, and the copy's dist/ stays as it was, byte for byte.
+cp -a "$elsewhere/dist" "$work/dist-before"
+while IFS='|' read -r file line what; do
+    cp "$elsewhere/$file" "$work/unbroken"
+    printf '%s\n' "$line" >>"$elsewhere/$file"
+    for run in release --verify; do
+        args=(--out "$elsewhere/dist")
+        [ "$run" = release ] || args=(--verify "$elsewhere/dist/ZALUpdate.exe")
+        set +e
+        message=$("$elsewhere/scripts/release.sh" "${args[@]}" 2>&1)
+        status=$?
+        set -e
+        [ "$status" = 1 ] || fail "$what, $run: exit code $status, expected 1: $message"
+        grep -q 'broken on purpose' <<<"$message" && grep -q '^release: the build failed' <<<"$message" ||
+            fail "$what, $run: says '$message'"
+        diff -r "$work/dist-before" "$elsewhere/dist" >"$work/dist.diff" ||
+            fail "$what, $run: dist/ changed: $(head -c 300 "$work/dist.diff")"
+        ok "$what, $run: exit code 1, dist/ unchanged byte for byte, the build's error shown:"
+        grep -m 1 -A 1 'Error\|error:' <<<"$message" | sed 's/^ */        /'
+        grep '^release: the build failed' <<<"$message" | sed 's/^/        /'
+    done
+    cp "$work/unbroken" "$elsewhere/$file"
+done <<'EOF'
+app/UPrincipal.cpp|#error broken on purpose|a compile error
+CMakeLists.txt|message(FATAL_ERROR "broken on purpose")|a configure error
 EOF
 
 echo "release: stage passed in $((SECONDS - start)) s; the i686 release is $(stat -c %s "$pem/ZALUpdate.exe") bytes" \
