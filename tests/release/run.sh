@@ -64,17 +64,21 @@ pe_field() { # EXE NAME
 # check_signed DIR WHAT: DIR/ZALUpdate.exe is signed by the throwaway certificate over DIR/unsigned's
 # build, still passes the PE checks, and SHA256SUMS lists what DIR holds.
 check_signed() {
-    local dir=$1 what=$2 report calculated
+    local dir=$1 what=$2 report calculated signed_digest unsigned_digest
     [ "$(pe_field "$dir/ZALUpdate.exe" signature)" -gt 0 ] || fail "$what: no certificate table in the executable"
     report=$(osslsigncode verify -CAfile "$cert/cert.pem" -in "$dir/ZALUpdate.exe" 2>&1) ||
         fail "$what: osslsigncode verify: $report"
     grep -q 'Subject: /CN=ZALUpdate test signing' <<<"$report" || fail "$what: signed by another certificate"
     ok "$what: the signature verifies against the throwaway certificate"
     # osslsigncode's own digest of the file is the oracle for scripts/pe.py's, which release.sh relies on.
+    # Each is taken on its own: inside the comparison, pe.py failing and osslsigncode naming no digest would
+    # compare two empty strings as equal.
     calculated=$(awk '/^Calculated message digest/ { print tolower($NF) }' <<<"$report")
-    [ "$calculated" = "$(pe_field "$dir/ZALUpdate.exe" authenticode)" ] &&
-        [ "$calculated" = "$(pe_field "$dir/unsigned/ZALUpdate.exe" authenticode)" ] ||
-        fail "$what: pe.py's Authenticode digests differ from osslsigncode's $calculated"
+    signed_digest=$(pe_field "$dir/ZALUpdate.exe" authenticode)
+    unsigned_digest=$(pe_field "$dir/unsigned/ZALUpdate.exe" authenticode)
+    [ -n "$calculated" ] && [ "$calculated" = "$signed_digest" ] && [ "$calculated" = "$unsigned_digest" ] ||
+        fail "$what: pe.py's Authenticode digests $signed_digest and $unsigned_digest," \
+            "osslsigncode's '$calculated'"
     ok "$what: the signed and the unsigned file have the Authenticode digest osslsigncode computes"
     python3 "$root/tests/pe/check-pe.py" "$dir/ZALUpdate.exe" i386 >"$work/check-pe.log" ||
         fail "$what: PE checks of the signed executable: $(grep FAIL "$work/check-pe.log")"
@@ -110,8 +114,8 @@ read -r mode file <"$work/shim/password-files" || fail "osslsigncode was given n
 [ ! -e "$file" ] || fail "the password file $file is left behind"
 ok "PKCS#12: the password went in a file of mode 600, removed afterwards, never as an argument"
 
-# A signing that fails leaves the previous release as it was. No time-stamp server listens on port 9 here,
-# so only a run that hands the server to osslsigncode fails on it.
+# A signing that fails leaves the previous release as it was. Nothing can listen on port 0, whatever else
+# runs on this machine, so only a run that hands that time-stamp server to osslsigncode fails on it.
 before=$(cat "$p12/SHA256SUMS")
 while IFS='|' read -r what password option given; do
     : >"$work/shim/arguments"
@@ -126,7 +130,7 @@ while IFS='|' read -r what password option given; do
     ok "$what: signing fails and leaves the previous release as it was"
 done <<EOF
 a wrong PKCS#12 password|wrong||-readpass
-an unreachable time-stamp server|$password|--timestamp http://127.0.0.1:9/|-ts http://127.0.0.1:9/
+an unreachable time-stamp server|$password|--timestamp http://127.0.0.1:0/|-ts http://127.0.0.1:0/
 EOF
 
 # ----- verifying a shipped file against the source -------------------------------------------------------
