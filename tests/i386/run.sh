@@ -12,6 +12,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build32=$(realpath -m "${1:-$root/build/win32}")
 build64=$(realpath -m "${2:-$root/build/win64}")
+# cmake reads the presets of the directory it runs in: this source's, whatever the caller's is.
+cd "$root"
 prefix=$root/build/wine-wow64
 smoke_prefix=$root/build/wine-wow64-smoke
 jobs=${I386_JOBS:-2}

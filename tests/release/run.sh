@@ -10,6 +10,8 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build64=$(realpath -m "${1:-$root/build/win64}")
+# cmake reads the presets of the directory it runs in: this source's, whatever the caller's is.
+cd "$root"
 work=$root/build/release-test
 release=$root/scripts/release.sh
 start=$SECONDS
