@@ -36,12 +36,11 @@ DWORD SetAttributes(HANDLE file, DWORD attributes) {
     return Outcome(::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic));
 }
 
-// FAT volumes and some network shares keep no access rules: there are none to keep. A volume that does not
-// say is taken to keep them, so that rules that cannot be read stop the update rather than change.
-bool KeepsAccessRules(HANDLE file) {
-    DWORD flags = 0;
-    return !::GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) ||
-           (flags & FILE_PERSISTENT_ACLS) != 0;
+// FAT volumes and some network shares keep no access rules, and their file systems refuse to be asked for
+// them: there are none to keep. (Asking the volume for its FILE_PERSISTENT_ACLS flag first would tell the
+// same; 32-bit Wine under emulation does not survive that question, and the answer adds nothing.)
+bool KeepsNoRules(DWORD error) {
+    return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED;
 }
 
 // A security descriptor in self-relative form, as the system hands it out.
@@ -66,15 +65,17 @@ DWORD GiveAccessRules(HANDLE file, const Descriptor& rules) {
 // The access rules that the system gives a file created in directory by this process: the directory's
 // inheritable entries, or this process's default list where it has none. Empty when the system computes no
 // access list at all (a directory without one); the staged copy then keeps its own, rather than be open to
-// everybody.
+// everybody; empty too on a volume that keeps no rules.
 DWORD NewFileRules(const std::string& directory, Descriptor& rules) {
     constexpr SECURITY_INFORMATION parts =
         OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
     DWORD needed = 0;
     ::GetFileSecurityA(directory.c_str(), parts, nullptr, 0, &needed);
     Descriptor parent(needed);
+    rules.clear();
     if (needed == 0 || !::GetFileSecurityA(directory.c_str(), parts, parent.data(), needed, &needed)) {
-        return ::GetLastError();
+        const DWORD error = ::GetLastError();
+        return KeepsNoRules(error) ? ERROR_SUCCESS : error;
     }
     HANDLE tokenHandle = nullptr;
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &tokenHandle)) {
@@ -92,7 +93,6 @@ DWORD NewFileRules(const std::string& directory, Descriptor& rules) {
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     PACL list = nullptr;
-    rules.clear();
     if (::GetSecurityDescriptorDacl(created, &present, &list, &defaulted) && present && list != nullptr) {
         const DWORD length = ::GetSecurityDescriptorLength(created);
         const auto* bytes = static_cast<const unsigned char*>(created);
@@ -110,8 +110,7 @@ DWORD NewFileRules(const std::string& directory, Descriptor& rules) {
 // program to replace.
 struct InstalledFile {
     bool Exists = false;
-    bool KeepsRules = false;
-    Descriptor Rules;
+    Descriptor Rules; // empty where there are none to keep
 };
 
 DWORD LookAtInstalled(const std::string& path, InstalledFile& installed) {
@@ -129,8 +128,12 @@ DWORD LookAtInstalled(const std::string& path, InstalledFile& installed) {
     if ((info.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
         return ERROR_ACCESS_DENIED;
     }
-    installed.KeepsRules = KeepsAccessRules(file.Get());
-    return installed.KeepsRules ? AccessRulesOf(file.Get(), installed.Rules) : ERROR_SUCCESS;
+    const DWORD error = AccessRulesOf(file.Get(), installed.Rules);
+    if (KeepsNoRules(error)) {
+        installed.Rules.clear();
+        return ERROR_SUCCESS;
+    }
+    return error;
 }
 
 // Everything the held staged copy may need: read for the check, write for the flush, its access list, its
@@ -176,13 +179,12 @@ public:
 
     // A staged copy that has the rules already is left as it is.
     DWORD GiveRules(const Descriptor& rules) {
-        if (DWORD error = AccessRulesOf(FFile.Get(), FOwnRules);
-            error != ERROR_SUCCESS || FOwnRules == rules) {
-            return error;
+        DWORD error = AccessRulesOf(FFile.Get(), FOwnRules);
+        if (error == ERROR_SUCCESS && FOwnRules != rules) {
+            error = GiveAccessRules(FFile.Get(), rules);
+            FRulesGiven = error == ERROR_SUCCESS;
         }
-        DWORD error = GiveAccessRules(FFile.Get(), rules);
-        FRulesGiven = error == ERROR_SUCCESS;
-        return error;
+        return KeepsNoRules(error) ? ERROR_SUCCESS : error;
     }
 
     // Renames the held file itself to target, whatever name it has meanwhile, replacing what is there.
@@ -294,12 +296,9 @@ ReplaceOutcome ReplaceWithStagedCopy(const StagedPaths& paths, const MachineQuer
         error = StagedImageRefusal(staged.Get(), paths.Staged, paths.Kind, runs);
     }
     if (error == ERROR_SUCCESS && !installed.Exists) {
-        installed.KeepsRules = KeepsAccessRules(staged.Get());
-        if (installed.KeepsRules) {
-            error = NewFileRules(paths.Directory, installed.Rules);
-        }
+        error = NewFileRules(paths.Directory, installed.Rules);
     }
-    if (error == ERROR_SUCCESS && installed.KeepsRules && !installed.Rules.empty()) {
+    if (error == ERROR_SUCCESS && !installed.Rules.empty()) {
         error = staged.GiveRules(installed.Rules);
     }
     // The content is on disk before the name changes, so that the rename never installs a file whose data
