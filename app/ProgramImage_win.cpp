@@ -3,6 +3,7 @@
 #include <softpub.h>
 #include <wintrust.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,63 @@ WinVerifyTrustProc LoadWinVerifyTrust(DWORD& error) {
     return proc;
 }
 
+template <typename Proc>
+Proc Kernel32Proc(const char* name) {
+    // Looked up, not imported: a system without the call must still run the tool.
+    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    FARPROC proc = kernel != nullptr ? ::GetProcAddress(kernel, name) : nullptr;
+    return reinterpret_cast<Proc>(reinterpret_cast<void*>(proc));
+}
+
+std::uint16_t MachineOfArchitecture(WORD architecture) {
+    switch (architecture) {
+    case PROCESSOR_ARCHITECTURE_INTEL:
+        return MachineI386;
+    case PROCESSOR_ARCHITECTURE_AMD64:
+        return MachineAmd64;
+    case PROCESSOR_ARCHITECTURE_ARM64:
+        return MachineArm64;
+    case PROCESSOR_ARCHITECTURE_IA64:
+        return IMAGE_FILE_MACHINE_IA64;
+    case PROCESSOR_ARCHITECTURE_ARM:
+        return IMAGE_FILE_MACHINE_ARMNT;
+    default:
+        return IMAGE_FILE_MACHINE_UNKNOWN;
+    }
+}
+
+// The machine of the system's own code. IsWow64Process2 tells it to any process, x86 on ARM64 too. Before
+// it (Windows 10 1709) no Windows emulated another machine than x86, and GetNativeSystemInfo tells the
+// machine under WoW64 as it does under a native process, which is all that IsWow64Process would add.
+std::uint16_t AskNativeMachine() {
+    using IsWow64Process2Proc = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+    if (auto isWow64Process2 = Kernel32Proc<IsWow64Process2Proc>("IsWow64Process2")) {
+        USHORT process = IMAGE_FILE_MACHINE_UNKNOWN;
+        USHORT native = IMAGE_FILE_MACHINE_UNKNOWN;
+        if (isWow64Process2(::GetCurrentProcess(), &process, &native) &&
+            native != IMAGE_FILE_MACHINE_UNKNOWN) {
+            return native;
+        }
+    }
+    SYSTEM_INFO info{};
+    ::GetNativeSystemInfo(&info);
+    return MachineOfArchitecture(info.wProcessorArchitecture);
+}
+
+// GetMachineTypeAttributes (Windows 11 on): whether machine's code runs in user mode, natively or emulated.
+// Empty where the system has no such call, or it fails.
+std::optional<bool> AskUserMode(std::uint16_t machine) {
+    constexpr int UserEnabled = 0x1; // MACHINE_ATTRIBUTES
+    using GetMachineTypeAttributesProc = HRESULT(WINAPI*)(USHORT, int*);
+    static const auto getMachineTypeAttributes =
+        Kernel32Proc<GetMachineTypeAttributesProc>("GetMachineTypeAttributes");
+    int attributes = 0;
+    if (getMachineTypeAttributes == nullptr || FAILED(getMachineTypeAttributes(machine, &attributes))) {
+        return std::nullopt;
+    }
+    return (attributes & UserEnabled) != 0;
+}
+
 std::wstring Wide(const std::string& ansi) {
     int length = ::MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 1), L'\0');
@@ -101,8 +159,8 @@ DWORD VerifyEmbeddedSignature(HANDLE file, const std::string& path) {
 }
 
 bool SystemRunsMachine(std::uint16_t machine) {
-    (void)machine;
-    return true; // TODO(machine): ask Windows
+    static const std::uint16_t native = AskNativeMachine(); // a process never moves to another machine
+    return MachineRuns(machine, {native, AskUserMode(machine)});
 }
 
 DWORD StagedImageRefusal(HANDLE file, const std::string& path, ImageKind kind, const MachineQuery& runs) {

@@ -11,7 +11,8 @@
 
 namespace zal {
 
-// Whether this Windows runs programs built for machine in user mode: the system's own answer.
+// Whether this Windows runs programs built for machine in user mode: the system's own answer, as
+// MachineRuns reads it.
 bool SystemRunsMachine(std::uint16_t machine);
 
 // Why the staged copy open as file (path is its name) must not be installed as kind: ERROR_BAD_EXE_FORMAT for

@@ -135,6 +135,17 @@ ImageCheck CheckProgramImage(std::span<const unsigned char> head, std::uint64_t 
     return {ImageVerdict::Complete, hasCertificates, machine};
 }
 
+bool MachineRuns(std::uint16_t machine, const MachineSupport& support) {
+    if (support.UserMode) {
+        return *support.UserMode;
+    }
+    if (machine == MachineI386) {
+        return support.Native == MachineI386 || support.Native == MachineAmd64 ||
+               support.Native == MachineArm64;
+    }
+    return (machine == MachineAmd64 || machine == MachineArm64) && machine == support.Native;
+}
+
 bool SignatureRefused(std::uint32_t trustResult) {
     constexpr std::uint32_t CertExpired = 0x800B0101;       // CERT_E_EXPIRED, first of the chain's results
     constexpr std::uint32_t CertInvalidName = 0x800B0114;   // CERT_E_INVALID_NAME, the last of them

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 
 namespace zal {
@@ -15,6 +16,26 @@ enum class ImageKind { Program, Library };
 
 // Whether this Windows runs programs built for a COFF machine (IMAGE_FILE_MACHINE_*) in user mode.
 using MachineQuery = std::function<bool(std::uint16_t machine)>;
+
+// The COFF machines that the machine rule knows without asking.
+inline constexpr std::uint16_t MachineI386 = 0x014C;
+inline constexpr std::uint16_t MachineAmd64 = 0x8664;
+inline constexpr std::uint16_t MachineArm64 = 0xAA64;
+
+// What the system says about running one machine's programs: its native machine (IsWow64Process2, or
+// GetNativeSystemInfo before it), and, where it has GetMachineTypeAttributes, whether that machine's code
+// runs in user mode. Empty where the system cannot say: before Windows 11, or when the call fails.
+struct MachineSupport {
+    std::uint16_t Native = 0;
+    std::optional<bool> UserMode;
+};
+
+// Whether a program built for machine runs on a system that says what support says. The system's own answer
+// decides where it has one: it knows its emulators (x64 on ARM64) and the ones it lacks (Server Core without
+// WoW64). Without one, x86 runs on x86, x64 and ARM64 Windows, x64 and ARM64 on their own kind only, and any
+// other machine nowhere: a staged copy that might not start is no update, since nothing is left to go back
+// to.
+bool MachineRuns(std::uint16_t machine, const MachineSupport& support);
 
 // How many leading bytes of a file the rule needs: the headers and the section table of any real program
 // fit. A file whose headers reach further is not taken for a program.

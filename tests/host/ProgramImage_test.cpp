@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
+#include <optional>
 #include <string>
 
 namespace zal {
@@ -32,6 +34,7 @@ struct ImageCase {
     ImageKind Expected;
     ImageVerdict Verdict;
     bool Signed = false;
+    std::uint16_t Machine = 0; // recorded for a complete image only
 };
 
 std::string Program(std::size_t size = 200 * 1024) {
@@ -46,12 +49,21 @@ std::string WithCertificateTable(std::string image, std::size_t offset, std::siz
 }
 
 const ImageCase Cases[] = {
-    {"Program", [] { return Program(); }, ImageKind::Program, ImageVerdict::Complete},
+    {"Program", [] { return Program(); }, ImageKind::Program, ImageVerdict::Complete, false, MachineI386},
     {"Library", [] { return MakeProgram({.Kind = ImageKind::Library}); }, ImageKind::Library,
-     ImageVerdict::Complete},
-    {"Program64", [] { return MakeProgram({.Pe32Plus = true}); }, ImageKind::Program, ImageVerdict::Complete},
+     ImageVerdict::Complete, false, MachineI386},
+    {"Program64", [] { return MakeProgram({.Pe32Plus = true}); }, ImageKind::Program, ImageVerdict::Complete,
+     false, MachineAmd64},
     {"Library64", [] { return MakeProgram({.Kind = ImageKind::Library, .Pe32Plus = true}); },
-     ImageKind::Library, ImageVerdict::Complete},
+     ImageKind::Library, ImageVerdict::Complete, false, MachineAmd64},
+    // Whether the machine runs here is the system's to say: the image is whole whatever it names.
+    {"ProgramArm64", [] { return MakeProgram({.Pe32Plus = true, .Machine = MachineArm64}); },
+     ImageKind::Program, ImageVerdict::Complete, false, MachineArm64},
+    {"LibraryItanium",
+     [] { return MakeProgram({.Kind = ImageKind::Library, .Pe32Plus = true, .Machine = 0x200}); },
+     ImageKind::Library, ImageVerdict::Complete, false, 0x200},
+    {"CutArm64", [] { return MakeProgram({.Pe32Plus = true, .Machine = MachineArm64}).substr(0, 1500); },
+     ImageKind::Program, ImageVerdict::Incomplete},
     {"Empty", [] { return std::string(); }, ImageKind::Program, ImageVerdict::Incomplete},
     {"CutInHalf", [] { return Program().substr(0, 100 * 1024); }, ImageKind::Program,
      ImageVerdict::Incomplete},
@@ -73,9 +85,9 @@ const ImageCase Cases[] = {
     {"CutLibraryForTheProgram", [] { return MakeProgram({.Kind = ImageKind::Library}).substr(0, 1500); },
      ImageKind::Program, ImageVerdict::Incomplete},
     {"Overlay1MiB", [] { return MakeProgram({.Overlay = 1024 * 1024}); }, ImageKind::Program,
-     ImageVerdict::Complete},
+     ImageVerdict::Complete, false, MachineI386},
     {"OverlayCutShort", [] { return MakeProgram({.Overlay = 1024 * 1024}).substr(0, 900 * 1024); },
-     ImageKind::Program, ImageVerdict::Complete},
+     ImageKind::Program, ImageVerdict::Complete, false, MachineI386},
     {"SectionPastTheEnd",
      [] {
          std::string image = Program();
@@ -106,7 +118,7 @@ const ImageCase Cases[] = {
          PutU32(image, made::LastSectionHeaderOffset(false) + 20, 0xFFFFFFFF);
          return image;
      },
-     ImageKind::Program, ImageVerdict::Complete},
+     ImageKind::Program, ImageVerdict::Complete, false, MachineI386},
     {"HeadersLargerThanTheFile",
      [] {
          std::string image = Program();
@@ -115,7 +127,7 @@ const ImageCase Cases[] = {
      },
      ImageKind::Program, ImageVerdict::Incomplete},
     {"SignedWhole", [] { return WithCertificateTable(Program(), 200 * 1024 - 2048, 2048); },
-     ImageKind::Program, ImageVerdict::Complete, true},
+     ImageKind::Program, ImageVerdict::Complete, true, MachineI386},
     {"CertificateTablePastTheEnd", [] { return WithCertificateTable(Program(), 200 * 1024 - 2048, 2049); },
      ImageKind::Program, ImageVerdict::Incomplete},
     {"CertificateTableAtAHugeOffset", [] { return WithCertificateTable(Program(), 0xFFFFFFFF, 0xFFFFFFFF); },
@@ -151,7 +163,7 @@ const ImageCase Cases[] = {
          PutU32(image, made::OptionalOffset + 92, 4);
          return image;
      },
-     ImageKind::Program, ImageVerdict::Complete},
+     ImageKind::Program, ImageVerdict::Complete, false, MachineI386},
     {"NotPe",
      [] {
          std::string image = Program();
@@ -167,6 +179,7 @@ TEST_P(ProgramImageRule, DecidesFromTheHeadersAndTheSize) {
     const ImageCheck check = Check(GetParam().File(), GetParam().Expected);
     EXPECT_EQ(check.Verdict, GetParam().Verdict);
     EXPECT_EQ(check.Signed, GetParam().Signed);
+    EXPECT_EQ(check.Machine, GetParam().Machine);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ProgramImageRule, testing::ValuesIn(Cases),
@@ -212,6 +225,37 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"DirectoryCountMaximal", made::OptionalOffset + 92, 4, 0xFFFFFFFF,
                     ImageVerdict::Complete}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// Every machine a staged copy may name, on every native machine, where the system has no
+// GetMachineTypeAttributes (before Windows 11): x86 runs wherever WoW64 does, ARM64 and x64 on their own
+// kind only (Windows 10 on ARM has no x64 emulator), Itanium, ARM32 and no machine at all nowhere. Where the
+// system answers, its answer decides, both ways: x64 on the ARM64 Windows 11 that emulates it, and x86 on a
+// Server Core without WoW64.
+TEST(MachineRuns, TheSystemsAnswerDecidesAndWithoutOneTheNativeMachine) {
+    constexpr std::uint16_t natives[] = {MachineI386, MachineAmd64, MachineArm64, 0x200, 0};
+    const struct {
+        std::uint16_t Machine;
+        bool Runs[std::size(natives)]; // with no answer from the system, on each of natives
+    } cases[] = {
+        {MachineI386, {true, true, true, false, false}},
+        {MachineAmd64, {false, true, false, false, false}},
+        {MachineArm64, {false, false, true, false, false}},
+        {0x200, {false, false, false, false, false}}, // Itanium
+        {0x1C4, {false, false, false, false, false}}, // ARM32 (Thumb-2)
+        {0x1C0, {false, false, false, false, false}}, // ARM
+        {0, {false, false, false, false, false}},
+    };
+    for (const auto& c : cases) {
+        for (std::size_t k = 0; k < std::size(natives); ++k) {
+            const std::uint16_t native = natives[k];
+            EXPECT_EQ(MachineRuns(c.Machine, {native, std::nullopt}), c.Runs[k])
+                << std::hex << c.Machine << " on " << native;
+            EXPECT_TRUE(MachineRuns(c.Machine, {native, true})) << std::hex << c.Machine << " on " << native;
+            EXPECT_FALSE(MachineRuns(c.Machine, {native, false}))
+                << std::hex << c.Machine << " on " << native;
+        }
+    }
+}
 
 TEST(SignatureRefused, RefusesWhatTheBytesSayNotWhomTheMachineTrusts) {
     const struct {
