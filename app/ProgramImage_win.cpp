@@ -38,6 +38,12 @@ DWORD ReadHead(HANDLE file, std::vector<unsigned char>& head, std::uint64_t& siz
 
 using WinVerifyTrustProc = LONG(WINAPI*)(HWND, GUID*, LPVOID);
 
+// The last error, or fallback when the failed call left none: a refusal must never read as success.
+DWORD LastErrorOr(DWORD fallback) {
+    const DWORD error = ::GetLastError();
+    return error != ERROR_SUCCESS ? error : fallback;
+}
+
 WinVerifyTrustProc LoadWinVerifyTrust(DWORD& error) {
     static WinVerifyTrustProc proc = nullptr;
     if (proc != nullptr) {
@@ -46,18 +52,24 @@ WinVerifyTrustProc LoadWinVerifyTrust(DWORD& error) {
     char system[MAX_PATH + 1] = {};
     UINT length = ::GetSystemDirectoryA(system, sizeof system);
     if (length == 0 || length >= sizeof system) {
-        error = length == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+        error = length == 0 ? LastErrorOr(ERROR_PATH_NOT_FOUND) : ERROR_FILENAME_EXCED_RANGE;
         return nullptr;
     }
     // A full path, and its own directory searched for what it needs: a wintrust.dll planted beside the tool
     // is never the one loaded.
     const std::string path = std::string(system) + "\\wintrust.dll";
     HMODULE module = ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    FARPROC found = module != nullptr ? ::GetProcAddress(module, "WinVerifyTrust") : nullptr;
-    if (found == nullptr) {
-        error = ::GetLastError();
+    if (module == nullptr) {
+        error = LastErrorOr(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
+    FARPROC found = ::GetProcAddress(module, "WinVerifyTrust");
+    if (found == nullptr) {
+        error = LastErrorOr(ERROR_PROC_NOT_FOUND);
+        ::FreeLibrary(module);
+        return nullptr;
+    }
+    // The module stays loaded for the process's life: proc points into it.
     proc = reinterpret_cast<WinVerifyTrustProc>(reinterpret_cast<void*>(found));
     return proc;
 }
@@ -176,10 +188,7 @@ DWORD StagedImageRefusal(HANDLE file, const std::string& path, ImageKind kind, c
     if (!runs(check.Machine)) {
         return ERROR_EXE_MACHINE_TYPE_MISMATCH;
     }
-    if (check.Signed && SignatureRefused(VerifyEmbeddedSignature(file, path))) {
-        return ERROR_FILE_CORRUPT; // the bytes are not the ones that were signed
-    }
-    return ERROR_SUCCESS;
+    return check.Signed ? SignatureRefusal(VerifyEmbeddedSignature(file, path)) : ERROR_SUCCESS;
 }
 
 } // namespace zal

@@ -61,11 +61,13 @@ struct ImageCheck {
 // stay inside head, and every offset and size is added in 64 bits, so hostile values cannot overflow.
 ImageCheck CheckProgramImage(std::span<const unsigned char> head, std::uint64_t fileSize, ImageKind expected);
 
-// Whether WinVerifyTrust's result for a signed staged copy refuses it: its bytes do not match the signature,
-// the signature cannot be read, or the system says the signer is revoked or distrusted. Results about a
-// trust that is merely missing (an untrusted or test root, an expired or unusable certificate, a broken
-// chain, a revocation state that an offline machine cannot know, a time stamp) do not refuse: whom to trust
-// is the machine's policy, not the tool's, and an offline machine must still update.
-bool SignatureRefused(std::uint32_t trustResult);
+// The error that refuses a signed staged copy for WinVerifyTrust's result, or 0 when the result lets it in.
+// Its bytes do not match the signature, the signature cannot be read, or the system says the signer is
+// revoked or distrusted: ERROR_FILE_CORRUPT. A system error in the place of a result (HRESULT_FROM_WIN32,
+// as when wintrust.dll cannot be loaded) is that error's own code. Results about a trust that is merely
+// missing (an untrusted or test root, an expired or unusable certificate, a broken chain, a revocation state
+// that an offline machine cannot know, a time stamp) let it in: whom to trust is the machine's policy, not
+// the tool's, and an offline machine must still update.
+std::uint32_t SignatureRefusal(std::uint32_t trustResult);
 
 } // namespace zal

@@ -257,39 +257,48 @@ TEST(MachineRuns, TheSystemsAnswerDecidesAndWithoutOneTheNativeMachine) {
     }
 }
 
-TEST(SignatureRefused, RefusesWhatTheBytesSayNotWhomTheMachineTrusts) {
+TEST(SignatureRefusal, RefusesWhatTheBytesSayNotWhomTheMachineTrusts) {
+    constexpr std::uint32_t corrupt = 1392; // ERROR_FILE_CORRUPT
     const struct {
         std::uint32_t Result;
-        bool Refused;
+        std::uint32_t Refusal;
     } cases[] = {
-        {0, false},          {0x80096010, true}, // TRUST_E_BAD_DIGEST: one byte changed
-        {0x800B0100, true},                      // TRUST_E_NOSIGNATURE, with a certificate table there
-        {0x800B0003, true},                      // TRUST_E_SUBJECT_FORM_UNKNOWN
-        {0x8009200D, true},                      // CRYPT_E_BAD_MSG: a signature that cannot be decoded
-        {0x80093102, true},                      // CRYPT_E_ASN1_BADTAG
-        {0x80090006, true},                      // NTE_BAD_SIGNATURE
-        {0x800B0001, true},                      // TRUST_E_PROVIDER_UNKNOWN: nothing could be checked
-        {0x8007007E, true},                      // wintrust.dll could not be loaded
-        {0x800B010C, true},                      // CERT_E_REVOKED
-        {0x80092010, true},                      // CRYPT_E_REVOKED
-        {0x800B0111, true},                      // TRUST_E_EXPLICIT_DISTRUST
-        {0x800B0109, false},                     // CERT_E_UNTRUSTEDROOT: a self-signed or private certificate
-        {0x800B0101, false},                     // CERT_E_EXPIRED
-        {0x800B010A, false},                     // CERT_E_CHAINING
-        {0x800B010D, false},                     // CERT_E_UNTRUSTEDTESTROOT
-        {0x800B0110, false},                     // CERT_E_WRONG_USAGE
-        {0x800B0112, false},                     // CERT_E_UNTRUSTEDCA
-        {0x800B0114, false},                     // CERT_E_INVALID_NAME, the last of the chain's results
-        {0x800B0004, false},                     // TRUST_E_SUBJECT_NOT_TRUSTED
-        {0x80092012, false},                     // CRYPT_E_NO_REVOCATION_CHECK
-        {0x80092013, false},                     // CRYPT_E_REVOCATION_OFFLINE
-        {0x80096005, false},                     // TRUST_E_TIME_STAMP
-        {0x80096004, false},                     // TRUST_E_CERT_SIGNATURE
-        {0x80092026, false},                     // CRYPT_E_SECURITY_SETTINGS
-        {0x800B0115, true},                      // past the chain's results
+        {0, 0},
+        {0x80096010, corrupt}, // TRUST_E_BAD_DIGEST: one byte changed
+        {0x800B0100, corrupt}, // TRUST_E_NOSIGNATURE, with a certificate table there
+        {0x800B0003, corrupt}, // TRUST_E_SUBJECT_FORM_UNKNOWN
+        {0x8009200D, corrupt}, // CRYPT_E_BAD_MSG: a signature that cannot be decoded
+        {0x80093102, corrupt}, // CRYPT_E_ASN1_BADTAG
+        {0x80090006, corrupt}, // NTE_BAD_SIGNATURE
+        {0x800B0001, corrupt}, // TRUST_E_PROVIDER_UNKNOWN: nothing could be checked
+        {0x800B010B, corrupt}, // TRUST_E_FAIL: no step named, nothing confirmed
+        {0x800B010C, corrupt}, // CERT_E_REVOKED
+        {0x80092010, corrupt}, // CRYPT_E_REVOKED
+        {0x800B0111, corrupt}, // TRUST_E_EXPLICIT_DISTRUST
+        {0x800B0115, corrupt}, // past the chain's results
+        {0x00000002, corrupt}, // no HRESULT at all
+        // The check could not run: the system's own reason, which was shown as a corrupt file.
+        {0x8007007E, 126},     // ERROR_MOD_NOT_FOUND: wintrust.dll could not be loaded
+        {0x8007007F, 127},     // ERROR_PROC_NOT_FOUND: it holds no WinVerifyTrust
+        {0x8007000E, 14},      // ERROR_OUTOFMEMORY
+        {0x80070000, corrupt}, // a system error without a code is no success
+        {0x800B0108, 0},       // CERT_E_MALFORMED: a certificate's subject or issuer name is missing
+        {0x800B0109, 0},       // CERT_E_UNTRUSTEDROOT: a self-signed or private certificate
+        {0x800B0101, 0},       // CERT_E_EXPIRED
+        {0x800B010A, 0},       // CERT_E_CHAINING
+        {0x800B010D, 0},       // CERT_E_UNTRUSTEDTESTROOT
+        {0x800B0110, 0},       // CERT_E_WRONG_USAGE
+        {0x800B0112, 0},       // CERT_E_UNTRUSTEDCA
+        {0x800B0114, 0},       // CERT_E_INVALID_NAME, the last of the chain's results
+        {0x800B0004, 0},       // TRUST_E_SUBJECT_NOT_TRUSTED
+        {0x80092012, 0},       // CRYPT_E_NO_REVOCATION_CHECK
+        {0x80092013, 0},       // CRYPT_E_REVOCATION_OFFLINE
+        {0x80096005, 0},       // TRUST_E_TIME_STAMP
+        {0x80096004, 0},       // TRUST_E_CERT_SIGNATURE
+        {0x80092026, 0},       // CRYPT_E_SECURITY_SETTINGS
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(SignatureRefused(c.Result), c.Refused) << std::hex << c.Result;
+        EXPECT_EQ(SignatureRefusal(c.Result), c.Refusal) << std::hex << c.Result;
     }
 }
 
