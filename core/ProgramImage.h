@@ -22,11 +22,11 @@ inline constexpr std::uint16_t MachineI386 = 0x014C;
 inline constexpr std::uint16_t MachineAmd64 = 0x8664;
 inline constexpr std::uint16_t MachineArm64 = 0xAA64;
 
-// What the system says about running one machine's programs: its native machine (IsWow64Process2, or
-// GetNativeSystemInfo before it), and, where it has GetMachineTypeAttributes, whether that machine's code
-// runs in user mode. Empty where the system cannot say: before Windows 11, or when the call fails.
+// What the system says about running one machine's programs.
 struct MachineSupport {
-    std::uint16_t Native = 0;
+    std::uint16_t Native = 0; // its own machine (IsWow64Process2, or GetNativeSystemInfo before it)
+    // Whether that machine's code runs in user mode (GetMachineTypeAttributes); empty where the system cannot
+    // say: before Windows 11, or when the call fails.
     std::optional<bool> UserMode;
 };
 
