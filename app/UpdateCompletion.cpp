@@ -3,6 +3,7 @@
 #include "app/ProcessInputs.h"
 #include "app/ProgramImage_win.h"
 #include "app/UpdateFiles.h"
+#include "app/VirtualStore.h"
 #include "core/UpdatePlan.h"
 #include "base/Win32Error.h"
 
@@ -31,26 +32,29 @@ void StagedReplace(IUpdateHost& host, const UpdateTarget& target, WaitBudget& bu
     if (!paths) {
         throw Win32Error(ERROR_BAD_PATHNAME);
     }
-    if (!FileIsPresent(paths->Staged)) {
+    // Before the first look: a virtualised process would see, and write, the VirtualStore's copies.
+    if (unsigned long error = host.KeepOutOfVirtualStore(); error != ERROR_SUCCESS) {
+        throw Win32Error(error);
+    }
+    const FileEntry staged = host.LookUp(paths->Staged);
+    if (!staged.IsFile()) {
         return;
     }
-    const FileStamp staged = StampOf(paths->Staged);
     const std::string stagedName = FileNamePart(paths->Staged, mb);
+    const MachineQuery runs = [&host](std::uint16_t machine) { return host.RunsMachine(machine); };
     for (;;) {
-        unsigned long error =
-            ReplaceWithStagedCopy(*paths, [&](std::uint16_t machine) { return host.RunsMachine(machine); });
-        if (error == ERROR_SUCCESS) {
+        const ReplaceOutcome outcome = ReplaceWithStagedCopy(*paths, runs);
+        if (outcome.Error == ERROR_SUCCESS) {
             return;
         }
-        // The staged copy went while the tool waited. If the installed file now carries its stamp, another
+        // The staged copy went after the tool saw it. If the installed file now carries its stamp, another
         // instance of the tool, pressed at the same time, renamed this very update into place. Otherwise
         // somebody took the update away (ZAL, or an antivirus), and the old program is still installed.
-        if (error == ERROR_FILE_NOT_FOUND && !FileIsPresent(paths->Staged) && staged.Exists &&
-            StampOf(paths->Installed) == staged) {
+        if (outcome.Error == ERROR_FILE_NOT_FOUND && host.LookUp(paths->Installed).SameStamp(staged)) {
             return;
         }
-        if (!IsHeldByAnother(error, *paths) || !budget.Wait()) {
-            throw Win32Error(error, stagedName);
+        if (!WorthWaiting(outcome) || !budget.Wait()) {
+            throw Win32Error(outcome.Error, stagedName);
         }
     }
 }
@@ -89,6 +93,14 @@ const MultiByteSettings& SystemUpdateHost::MultiByte() {
 // again in the meantime.
 bool SystemUpdateHost::RunsMachine(std::uint16_t machine) {
     return SystemRunsMachine(machine);
+}
+
+unsigned long SystemUpdateHost::KeepOutOfVirtualStore() {
+    return zal::KeepOutOfVirtualStore();
+}
+
+FileEntry SystemUpdateHost::LookUp(const std::string& path) {
+    return zal::LookUp(path);
 }
 
 void SystemUpdateHost::Pause(unsigned long milliseconds) {

@@ -3,6 +3,7 @@
 // staged copy from the tool's own directory, then the tool pauses and asks its window to close. When a
 // replacement fails, Win32Error carries the system's text, the staged copy is kept, and neither the pause
 // nor the close happens, so the window stays open and the user can press again.
+#include "app/UpdateFiles.h"
 #include "core/MultiByte.h"
 #include "core/UpdatePlan.h"
 
@@ -14,7 +15,8 @@
 namespace zal {
 
 // What the completion needs from its surroundings. The window supplies the close request; tests supply a
-// directory of their own as the tool's.
+// directory of their own as the tool's, another machine, a virtualised process, and what other programs do
+// to the files while the tool looks at them.
 class IUpdateHost {
 public:
     virtual ~IUpdateHost() = default;
@@ -23,6 +25,10 @@ public:
     virtual const MultiByteSettings& MultiByte() = 0;
     // Whether this Windows runs programs built for a COFF machine: a staged copy for another is no update.
     virtual bool RunsMachine(std::uint16_t machine) = 0;
+    // ERROR_SUCCESS once none of the process's file operations can be redirected to the VirtualStore.
+    virtual unsigned long KeepOutOfVirtualStore() = 0;
+    // What the directory says of path (LookUp).
+    virtual FileEntry LookUp(const std::string& path) = 0;
     virtual void Pause(unsigned long milliseconds) = 0;
     virtual void RequestClose() = 0;
 };
@@ -42,9 +48,10 @@ private:
 
 // Replaces target with its staged copy when argument 1 names it and the staged copy is a file: the staged
 // copy is checked, flushed to disk and renamed over the installed file in one step, so the installed file is
-// the old one or the whole new one, never a mix, and no disk space is needed. A staged copy that another
-// instance of the tool applied meanwhile leaves nothing to do; one that vanished otherwise is an error.
-// Errors name the staged copy where the system's text names a file.
+// the old one or the whole new one, never a mix, and no disk space is needed. Nothing is touched while any
+// write of the process could still go to the VirtualStore. The staged copy is looked up once: a staged copy
+// that another instance of the tool applied meanwhile leaves nothing to do; one that vanished otherwise is
+// an error. Errors name the staged copy where the system's text names a file.
 void StagedReplace(IUpdateHost& host, const UpdateTarget& target, WaitBudget& budget);
 
 // The button's action: every target in order, then the pause and the close request.
@@ -61,6 +68,8 @@ public:
     std::string OwnExePath() override;
     const MultiByteSettings& MultiByte() override;
     bool RunsMachine(std::uint16_t machine) override;
+    unsigned long KeepOutOfVirtualStore() override;
+    FileEntry LookUp(const std::string& path) override;
     void Pause(unsigned long milliseconds) override;
     void RequestClose() override;
 

@@ -6,6 +6,9 @@
 
 #include <windows.h>
 
+#include <cstring>
+#include <vector>
+
 namespace zal {
 
 namespace {
@@ -15,76 +18,244 @@ DWORD Outcome(bool ok) {
     return ok ? ERROR_SUCCESS : ::GetLastError();
 }
 
-// A file, not a directory, without any of the attributes in refused; false too for a name that cannot be
-// looked at.
-bool IsFileWithout(const std::string& path, DWORD refused) {
-    DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | refused)) == 0;
+constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Opens the file that path names as it lies: a link is opened itself, never what it points at.
+UniqueFile OpenAsItLies(const std::string& path, DWORD access, DWORD share, DWORD flags = 0) {
+    return UniqueFile(::CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT | flags, nullptr));
 }
 
-bool IsReadOnly(const std::string& path) {
-    DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+DWORD AttributesOf(HANDLE file, FILE_ATTRIBUTE_TAG_INFO& info) {
+    return Outcome(::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &info, sizeof info));
 }
 
-// The staged copy's attributes and reparse tag, as the directory lists them.
-DWORD StagedCopyEntry(const std::string& staged, WIN32_FIND_DATAA& entry) {
-    UniqueFind find(::FindFirstFileA(staged.c_str(), &entry));
-    return find ? ERROR_SUCCESS : ::GetLastError();
+DWORD SetAttributes(HANDLE file, DWORD attributes) {
+    FILE_BASIC_INFO basic{}; // zero times: left as they are
+    basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return Outcome(::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic));
 }
 
-// The staged copy is the tool's own staging file. It is checked through the handle that is then held until
-// the rename, so that nobody can write other bytes in between, and its content is written to disk before its
-// name changes, so that the rename can never install a file whose data is still only in memory. Its
-// read-only bit has to go for the handle to write; a staged copy that stays, refused or not renamed, gets it
-// back.
-DWORD ReplaceHeld(const StagedPaths& paths, const MachineQuery& runs) {
-    WIN32_FIND_DATAA entry{};
-    if (DWORD error = StagedCopyEntry(paths.Staged, entry); error != ERROR_SUCCESS) {
-        return error;
-    }
-    if (DWORD refusal = StagedCopyRefusal(entry.dwFileAttributes, entry.dwReserved0);
-        refusal != ERROR_SUCCESS) {
-        return refusal;
-    }
-    const DWORD attributes = entry.dwFileAttributes;
-    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (readOnly && !::SetFileAttributesA(paths.Staged.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+// FAT volumes and some network shares keep no access rules: there are none to keep. A volume that does not
+// say is taken to keep them, so that rules that cannot be read stop the update rather than change.
+bool KeepsAccessRules(HANDLE file) {
+    DWORD flags = 0;
+    return !::GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) ||
+           (flags & FILE_PERSISTENT_ACLS) != 0;
+}
+
+// A security descriptor in self-relative form, as the system hands it out.
+using Descriptor = std::vector<unsigned char>;
+
+DWORD AccessRulesOf(HANDLE file, Descriptor& rules) {
+    DWORD needed = 0;
+    ::GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    rules.resize(needed);
+    return needed == 0 ? ::GetLastError()
+                       : Outcome(::GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, rules.data(),
+                                                           needed, &needed));
+}
+
+// Sets the access list of rules on file as it stands, with its protection from inheritance: the list is the
+// one another file of the same directory had, so there is nothing to inherit anew.
+DWORD GiveAccessRules(HANDLE file, const Descriptor& rules) {
+    return Outcome(
+        ::SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, const_cast<unsigned char*>(rules.data())));
+}
+
+// The access rules that the system gives a file created in directory by this process: the directory's
+// inheritable entries, or this process's default list where it has none. Empty when the system computes no
+// access list at all (a directory without one); the staged copy then keeps its own, rather than be open to
+// everybody.
+DWORD NewFileRules(const std::string& directory, Descriptor& rules) {
+    constexpr SECURITY_INFORMATION parts =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD needed = 0;
+    ::GetFileSecurityA(directory.c_str(), parts, nullptr, 0, &needed);
+    Descriptor parent(needed);
+    if (needed == 0 || !::GetFileSecurityA(directory.c_str(), parts, parent.data(), needed, &needed)) {
         return ::GetLastError();
     }
-    // Sharing deletion lets the rename below take the name while the handle is open.
-    UniqueFile file(::CreateFileA(paths.Staged.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD error = file ? StagedImageRefusal(file.Get(), paths.Staged, paths.Kind, runs) : ::GetLastError();
-    if (error == ERROR_SUCCESS) {
-        error = Outcome(::FlushFileBuffers(file.Get()));
+    HANDLE tokenHandle = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &tokenHandle)) {
+        return ::GetLastError();
     }
-    if (error == ERROR_SUCCESS) {
-        error = Outcome(::MoveFileExA(paths.Staged.c_str(), paths.Installed.c_str(),
-                                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+    UniqueKernelHandle token(tokenHandle);
+    GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    PSECURITY_DESCRIPTOR created = nullptr;
+    if (!::CreatePrivateObjectSecurityEx(parent.data(), nullptr, &created, nullptr, FALSE,
+                                         SEF_DACL_AUTO_INHERIT | SEF_AVOID_OWNER_CHECK |
+                                             SEF_AVOID_PRIVILEGE_CHECK,
+                                         token.Get(), &mapping)) {
+        return ::GetLastError();
     }
-    if (error != ERROR_SUCCESS && readOnly) {
-        file.Reset();
-        ::SetFileAttributesA(paths.Staged.c_str(), attributes);
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL list = nullptr;
+    rules.clear();
+    if (::GetSecurityDescriptorDacl(created, &present, &list, &defaulted) && present && list != nullptr) {
+        const DWORD length = ::GetSecurityDescriptorLength(created);
+        const auto* bytes = static_cast<const unsigned char*>(created);
+        rules.assign(bytes, bytes + length);
     }
-    return error;
+    ::DestroyPrivateObjectSecurity(&created);
+    return ERROR_SUCCESS;
+}
+
+// What the replacement needs to know of the installed file before anything is touched: whether it is there,
+// and its access rules. A read-only file is somebody's decision: Windows refuses to replace one, some other
+// systems rename over it regardless, so it is refused everywhere. A directory is no program to replace.
+struct InstalledFile {
+    bool Exists = false;
+    bool KeepsRules = false;
+    Descriptor Rules;
+};
+
+DWORD LookAtInstalled(const std::string& path, InstalledFile& installed) {
+    // Reading attributes and rules shares everything: a running ZAL holding its file is no obstacle here.
+    UniqueFile file =
+        OpenAsItLies(path, READ_CONTROL | FILE_READ_ATTRIBUTES, ShareAll, FILE_FLAG_BACKUP_SEMANTICS);
+    if (!file) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+    }
+    installed.Exists = true;
+    FILE_ATTRIBUTE_TAG_INFO info{};
+    if (DWORD error = AttributesOf(file.Get(), info); error != ERROR_SUCCESS) {
+        return error;
+    }
+    if ((info.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    installed.KeepsRules = KeepsAccessRules(file.Get());
+    return installed.KeepsRules ? AccessRulesOf(file.Get(), installed.Rules) : ERROR_SUCCESS;
+}
+
+// Everything the held staged copy may need: read for the check, write for the flush, its access list, its
+// attributes, and deletion for the rename.
+constexpr DWORD HoldAccess =
+    GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | FILE_WRITE_ATTRIBUTES;
+
+// The staged copy, held open from its check to its rename. What the tool changes on it (its read-only bit,
+// its access rules) it changes through the handle, on the file it holds, and puts back unless the file was
+// renamed, so that a staged copy that stays is the one that was staged.
+class HeldStagedCopy {
+public:
+    // Opens the staged copy, sharing reading only. A read-only copy cannot be opened for writing, so its bit
+    // goes first, by its name; a copy that somebody else then holds is left without it, which is the state
+    // the update would have given it, and is never given it back, since that somebody may be another
+    // instance of the tool about to install it.
+    DWORD Open(const std::string& path) {
+        FFile = OpenAsItLies(path, HoldAccess, FILE_SHARE_READ);
+        if (!FFile && ::GetLastError() == ERROR_ACCESS_DENIED && ClearReadOnlyByName(path)) {
+            FFile = OpenAsItLies(path, HoldAccess, FILE_SHARE_READ);
+            FReadOnly = true;
+        }
+        if (!FFile) {
+            return ::GetLastError();
+        }
+        FILE_ATTRIBUTE_TAG_INFO info{};
+        if (DWORD error = AttributesOf(FFile.Get(), info); error != ERROR_SUCCESS) {
+            return error;
+        }
+        FAttributes = info.FileAttributes | (FReadOnly ? FILE_ATTRIBUTE_READONLY : 0);
+        if (DWORD refusal = StagedCopyRefusal(info.FileAttributes, info.ReparseTag);
+            refusal != ERROR_SUCCESS) {
+            return refusal;
+        }
+        if ((info.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            FReadOnly = true;
+            return SetAttributes(FFile.Get(), FAttributes & ~FILE_ATTRIBUTE_READONLY);
+        }
+        return ERROR_SUCCESS;
+    }
+
+    HANDLE Get() const noexcept { return FFile.Get(); }
+
+    DWORD GiveRules(const Descriptor& rules) {
+        if (DWORD error = AccessRulesOf(FFile.Get(), FOwnRules); error != ERROR_SUCCESS) {
+            return error;
+        }
+        DWORD error = GiveAccessRules(FFile.Get(), rules);
+        FRulesGiven = error == ERROR_SUCCESS;
+        return error;
+    }
+
+    // Renames the held file itself to target, whatever name it has meanwhile, replacing what is there.
+    DWORD RenameTo(const std::string& target) {
+        const int length = ::MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, nullptr, 0);
+        if (length <= 0) {
+            return ::GetLastError();
+        }
+        // The name follows the structure; its terminating null is counted in the allocation, not the length.
+        std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) +
+                                          static_cast<std::size_t>(length) * sizeof(WCHAR));
+        auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+        info->ReplaceIfExists = TRUE;
+        info->RootDirectory = nullptr;
+        info->FileNameLength = static_cast<DWORD>(length - 1) * sizeof(WCHAR);
+        ::MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, info->FileName, length);
+        DWORD error = Outcome(::SetFileInformationByHandle(FFile.Get(), FileRenameInfo, info,
+                                                           static_cast<DWORD>(buffer.size())));
+        FRenamed = error == ERROR_SUCCESS;
+        return error;
+    }
+
+    HeldStagedCopy() = default;
+    HeldStagedCopy(const HeldStagedCopy&) = delete;
+    HeldStagedCopy& operator=(const HeldStagedCopy&) = delete;
+    ~HeldStagedCopy() {
+        if (!FFile || FRenamed) {
+            return;
+        }
+        if (FRulesGiven) {
+            GiveAccessRules(FFile.Get(), FOwnRules);
+        }
+        if (FReadOnly) {
+            SetAttributes(FFile.Get(), FAttributes);
+        }
+    }
+
+private:
+    static bool ClearReadOnlyByName(const std::string& path) {
+        UniqueFile file = OpenAsItLies(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, ShareAll);
+        FILE_ATTRIBUTE_TAG_INFO info{};
+        return file && AttributesOf(file.Get(), info) == ERROR_SUCCESS &&
+               (info.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+               SetAttributes(file.Get(), info.FileAttributes & ~FILE_ATTRIBUTE_READONLY) == ERROR_SUCCESS;
+    }
+
+    UniqueFile FFile;
+    DWORD FAttributes = 0;
+    bool FReadOnly = false;
+    bool FRulesGiven = false;
+    bool FRenamed = false;
+    Descriptor FOwnRules;
+};
+
+// What opening the installed file for deletion gives: ERROR_SUCCESS or a sharing violation when the tool may
+// delete it, so that a refused rename was somebody holding it, and ERROR_ACCESS_DENIED when it may not.
+DWORD ProbeDeletion(const std::string& installed) {
+    UniqueFile file = OpenAsItLies(installed, DELETE, ShareAll);
+    return file ? ERROR_SUCCESS : ::GetLastError();
 }
 
 } // namespace
 
-bool FileIsPresent(const std::string& path) {
-    WIN32_FIND_DATAA entry;
+FileEntry LookUp(const std::string& path) {
+    WIN32_FIND_DATAA entry{};
     UniqueFind find(::FindFirstFileA(path.c_str(), &entry));
     if (!find) {
-        DWORD error = ::GetLastError();
+        const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_NO_MORE_FILES) {
-            return false;
+            return {};
         }
         throw Win32Error(error);
     }
-    // Build pipelines stamp files with 1970 or far-future times; such a file is still the update.
-    return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    const auto join = [](DWORD high, DWORD low) { return static_cast<unsigned long long>(high) << 32 | low; };
+    return {true, (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+            join(entry.nFileSizeHigh, entry.nFileSizeLow),
+            join(entry.ftLastWriteTime.dwHighDateTime, entry.ftLastWriteTime.dwLowDateTime)};
 }
 
 unsigned long StagedCopyRefusal(unsigned long attributes, unsigned long reparseTag) noexcept {
@@ -94,41 +265,49 @@ unsigned long StagedCopyRefusal(unsigned long attributes, unsigned long reparseT
     return link ? ERROR_CANT_ACCESS_FILE : ERROR_SUCCESS;
 }
 
-unsigned long ReplaceWithStagedCopy(const StagedPaths& paths, const MachineQuery& runs) {
-    // Windows refuses to replace a read-only file, some other systems rename over it regardless. The bit is
-    // somebody's decision, so it is kept everywhere, and the staged copy is not touched.
-    if (IsReadOnly(paths.Installed)) {
-        return ERROR_ACCESS_DENIED;
-    }
-    return ReplaceHeld(paths, runs);
-}
-
-FileStamp StampOf(const std::string& path) {
-    WIN32_FIND_DATAA entry{};
-    UniqueFind find(::FindFirstFileA(path.c_str(), &entry));
-    if (!find || (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return {};
-    }
-    const auto join = [](DWORD high, DWORD low) { return static_cast<unsigned long long>(high) << 32 | low; };
-    return {true, join(entry.nFileSizeHigh, entry.nFileSizeLow),
-            join(entry.ftLastWriteTime.dwHighDateTime, entry.ftLastWriteTime.dwLowDateTime)};
-}
-
-bool IsHeldByAnother(unsigned long error, const StagedPaths& paths) {
-    switch (error) {
+bool WorthWaiting(const ReplaceOutcome& outcome) noexcept {
+    switch (outcome.Error) {
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
     case ERROR_USER_MAPPED_FILE:
         return true;
     case ERROR_ACCESS_DENIED:
-        // A file that another process has open refuses access until it lets go, which a ZAL that is still
-        // exiting does within moments. A read-only installed file, a directory, a name that cannot be looked
-        // at, or a directory that will not take the new name refuses for good; the staged copy's read-only
-        // bit is the tool's own to clear.
-        return IsFileWithout(paths.Staged, 0) && IsFileWithout(paths.Installed, FILE_ATTRIBUTE_READONLY);
+        return outcome.AtRename &&
+               (outcome.DeleteProbe == ERROR_SUCCESS || outcome.DeleteProbe == ERROR_SHARING_VIOLATION);
     default:
         return false;
     }
+}
+
+ReplaceOutcome ReplaceWithStagedCopy(const StagedPaths& paths, const MachineQuery& runs) {
+    InstalledFile installed;
+    if (DWORD error = LookAtInstalled(paths.Installed, installed); error != ERROR_SUCCESS) {
+        return {error};
+    }
+    HeldStagedCopy staged;
+    DWORD error = staged.Open(paths.Staged);
+    if (error == ERROR_SUCCESS) {
+        error = StagedImageRefusal(staged.Get(), paths.Staged, paths.Kind, runs);
+    }
+    if (error == ERROR_SUCCESS && !installed.Exists) {
+        installed.KeepsRules = KeepsAccessRules(staged.Get());
+        if (installed.KeepsRules) {
+            error = NewFileRules(paths.Directory, installed.Rules);
+        }
+    }
+    if (error == ERROR_SUCCESS && installed.KeepsRules && !installed.Rules.empty()) {
+        error = staged.GiveRules(installed.Rules);
+    }
+    // The content is on disk before the name changes, so that the rename never installs a file whose data
+    // is still only in memory.
+    if (error == ERROR_SUCCESS) {
+        error = Outcome(::FlushFileBuffers(staged.Get()));
+    }
+    if (error != ERROR_SUCCESS) {
+        return {error};
+    }
+    error = staged.RenameTo(paths.Installed);
+    return {error, true, error == ERROR_ACCESS_DENIED ? ProbeDeletion(paths.Installed) : ERROR_SUCCESS};
 }
 
 } // namespace zal

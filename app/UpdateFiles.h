@@ -9,41 +9,62 @@
 
 namespace zal {
 
-// True when path names a file, false when it names nothing or a directory; attributes and time stamps do
-// not matter. Throws Win32Error when the system cannot tell (a path too long for the ANSI calls, a
-// directory that cannot be read), so that a staged copy that cannot be seen is not taken for an absent one.
-bool FileIsPresent(const std::string& path);
-
-// What a staged copy with these file attributes and this reparse tag (FindFirstFileA's dwReserved0) is
-// refused with, or ERROR_SUCCESS when it may be installed. Only a link (a symbolic link, a junction, a mount
-// point: a tag that names another file) is refused, with ERROR_CANT_ACCESS_FILE; other reparse points, such
-// as deduplicated files and cloud placeholders, hold their own content. A read-only bit is no reason, since
-// it is the tool's to clear.
-unsigned long StagedCopyRefusal(unsigned long attributes, unsigned long reparseTag) noexcept;
-
-// One attempt at replacing the installed file with the staged copy. A read-only installed file is refused
-// before anything is touched. The staged copy is opened and held, denying writes to others, until it has
-// been renamed: it is refused unless it is a complete image of the target's kind whose signature, if it has
-// one, matches its bytes, and built for a machine that runs says this Windows runs (StagedImageRefusal); then
-// its content is flushed to disk, its read-only bit goes, and it is renamed over the installed file in one
-// step. ERROR_SUCCESS, or the code of the step that failed or of the refusal; a refused staged copy is left
-// as it was.
-unsigned long ReplaceWithStagedCopy(const StagedPaths& paths, const MachineQuery& runs);
-
-// What the directory says of a file: its size and last-write time, which a rename carries along with the
-// content, so that the name of a file renamed over another shows the stamp of the one renamed.
-struct FileStamp {
+// What the directory lists under a name, from one lookup: whether something is there and whether it is a
+// directory, and the stamp (size and last-write time) that a rename carries along with the content, so that
+// the name of a file renamed over another shows the stamp of the one renamed.
+struct FileEntry {
     bool Exists = false;
+    bool Directory = false;
     unsigned long long Size = 0;
     unsigned long long LastWrite = 0;
-    bool operator==(const FileStamp&) const = default;
+
+    bool IsFile() const noexcept { return Exists && !Directory; }
+    bool SameStamp(const FileEntry& other) const noexcept {
+        return IsFile() && other.IsFile() && Size == other.Size && LastWrite == other.LastWrite;
+    }
 };
 
-// The stamp of the file at path; none (Exists false) when there is no file there or it cannot be looked at.
-FileStamp StampOf(const std::string& path);
+// The directory's entry for path; one that does not exist when neither the name nor its directory is there.
+// Attributes and time stamps do not matter: build pipelines stamp files with 1970 or far-future times, and
+// such a file is still the update. Throws Win32Error when the system cannot tell (a path too long for the
+// ANSI calls, a directory that cannot be read), so that a staged copy that cannot be seen is never taken for
+// an absent one.
+FileEntry LookUp(const std::string& path);
 
-// Whether error, met by ReplaceWithStagedCopy, is a file that another process still holds, which ends by
-// itself, rather than a refusal that waiting cannot change.
-bool IsHeldByAnother(unsigned long error, const StagedPaths& paths);
+// What a staged copy with these file attributes and this reparse tag is refused with, or ERROR_SUCCESS when
+// it may be installed. Only a link (a symbolic link, a junction, a mount point: a tag that names another
+// file) is refused, with ERROR_CANT_ACCESS_FILE; other reparse points, such as deduplicated files
+// and cloud placeholders, hold their own content. A read-only bit is no reason, since it is the tool's to
+// clear.
+unsigned long StagedCopyRefusal(unsigned long attributes, unsigned long reparseTag) noexcept;
+
+// How one attempt at the replacement ended.
+struct ReplaceOutcome {
+    unsigned long Error = 0; // ERROR_SUCCESS, or the code of the step that failed or of the refusal
+    bool AtRename = false;   // every step before the rename went through
+    // When the rename was refused with ERROR_ACCESS_DENIED: what opening the installed file for deletion gave
+    // right afterwards, which tells a file somebody holds from a right the tool lacks.
+    unsigned long DeleteProbe = 0;
+};
+
+// Whether waiting can mend a failed attempt. Sharing and lock violations, and a file that another process
+// has mapped, end when that process lets go, as a ZAL that is still exiting does within moments. A refused
+// rename is waited for only when the tool may delete the installed file, or may not only because somebody
+// holds it: a running program's image refuses to be replaced until it ends. A right the tool lacks, a
+// read-only or missing file, or a refused staged copy, refuses for good and is shown at once.
+bool WorthWaiting(const ReplaceOutcome& outcome) noexcept;
+
+// One attempt at replacing the installed file with the staged copy.
+// - A read-only installed file, or a directory in its place, is refused before anything is touched.
+// - The staged copy is opened as it lies, links not followed, and held until it is renamed: the handle
+//   shares reading only, so that nobody else can write to it, rename it, delete it, or put another file
+//   under its name, and the bytes renamed are the bytes checked. It is refused unless it is a complete image
+//   of the target's kind, built for a machine that runs says this Windows runs, whose signature, if it has
+//   one, matches its bytes (StagedImageRefusal).
+// - It is given the installed file's access rules, or those that a new file in the directory gets when none
+//   was installed, flushed to disk, and renamed over the installed file through the held handle, in one step.
+// - Its read-only bit goes through that handle; the bit and its own access rules come back when it is not
+//   renamed. A staged copy that another process holds is not touched.
+ReplaceOutcome ReplaceWithStagedCopy(const StagedPaths& paths, const MachineQuery& runs);
 
 } // namespace zal

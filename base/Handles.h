@@ -44,6 +44,13 @@ struct FileHandleTraits {
     static void Close(Handle handle) noexcept { ::CloseHandle(handle); }
 };
 
+// Handles whose failure value is null rather than INVALID_HANDLE_VALUE: access tokens, processes, events.
+struct KernelHandleTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle handle) noexcept { ::CloseHandle(handle); }
+};
+
 struct FindHandleTraits {
     using Handle = HANDLE;
     static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
@@ -84,6 +91,7 @@ struct MemoryDCTraits {
 
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 using UniqueFind = UniqueHandle<FindHandleTraits>;
+using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
 using UniquePen = UniqueHandle<GdiObjectTraits<HPEN>>;
 using UniqueBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;

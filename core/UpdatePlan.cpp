@@ -1,5 +1,7 @@
 #include "core/UpdatePlan.h"
 
+#include <utility>
+
 namespace zal {
 
 bool ArgumentNamesTarget(std::string_view argument1, std::string_view target, const MultiByteSettings& mb) {
@@ -18,6 +20,7 @@ std::optional<StagedPaths> StagedPathsFor(std::string_view ownExePath, const Upd
     paths.Staged = directory + ReplaceExtension(target.Name, StagedExtension, mb);
     paths.Installed = directory + std::string(target.Name);
     paths.Kind = target.Kind;
+    paths.Directory = std::move(directory);
     return paths;
 }
 

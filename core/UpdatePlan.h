@@ -34,6 +34,7 @@ inline constexpr unsigned long RetryLimitMs = 5000;
 
 // The files of one replacement, all in the tool's own directory.
 struct StagedPaths {
+    std::string Directory;               // the tool's own, ending in its backslash
     std::string Staged;                  // the new content, left by the product; renamed into place
     std::string Installed;               // the file that is replaced, or created when missing
     ImageKind Kind = ImageKind::Program; // what the staged copy must be

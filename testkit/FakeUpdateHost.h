@@ -23,11 +23,23 @@ public:
     std::function<void(std::size_t)> WhilePaused;
     // What this Windows runs: the real system's answer unless a test stands in for another machine.
     MachineQuery Runs = SystemRunsMachine;
+    // What keeping out of the VirtualStore gives, as a virtualised process that may not clear its flag would.
+    unsigned long VirtualStore = 0;
+    // Runs after each lookup of a file, with the path looked up: what other programs do meanwhile.
+    std::function<void(const std::string&)> AfterLookUp;
 
     std::string Argument1() override { return Argument; }
     std::string OwnExePath() override { return ExePath; }
     const MultiByteSettings& MultiByte() override { return Mb; }
     bool RunsMachine(std::uint16_t machine) override { return Runs(machine); }
+    unsigned long KeepOutOfVirtualStore() override { return VirtualStore; }
+    FileEntry LookUp(const std::string& path) override {
+        FileEntry entry = zal::LookUp(path);
+        if (AfterLookUp) {
+            AfterLookUp(path);
+        }
+        return entry;
+    }
     void Pause(unsigned long milliseconds) override {
         Pauses.push_back(milliseconds);
         if (WhilePaused) {

@@ -84,6 +84,7 @@ TEST(StagedPathsTable, TrailByteBackslashDoesNotEndTheDirectory) {
     std::optional<StagedPaths> mb = StagedPathsFor("C:\\Apps\\\x83\\Tool.exe", Zal, CodePage932());
     ASSERT_TRUE(mb);
     EXPECT_EQ(mb->Staged, "C:\\Apps\\ZAL.upd");
+    EXPECT_EQ(mb->Directory, "C:\\Apps\\");
     std::optional<StagedPaths> sb = StagedPathsFor("C:\\Apps\\\x83\\Tool.exe", Zal, SingleByte());
     ASSERT_TRUE(sb);
     EXPECT_EQ(sb->Staged, "C:\\Apps\\\x83\\ZAL.upd");

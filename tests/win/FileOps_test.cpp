@@ -39,19 +39,21 @@ void SetLastWriteTime(const std::string& path, const FILETIME& when) {
     ASSERT_TRUE(::SetFileTime(file.Get(), nullptr, nullptr, &when));
 }
 
-class FileIsPresentTest : public testing::Test {
+class LookUpTest : public testing::Test {
 protected:
     TempDir FDir{"present"};
 };
 
-TEST_F(FileIsPresentTest, DirectoryAndMissingNameAreNotPresent) {
+TEST_F(LookUpTest, DirectoryAndMissingNameAreNoFiles) {
     ASSERT_TRUE(::CreateDirectoryA((FDir / "ZAL.upd").c_str(), nullptr));
-    EXPECT_FALSE(FileIsPresent(FDir / "ZAL.upd"));
-    EXPECT_FALSE(FileIsPresent(FDir / "Glimae.upd"));
-    EXPECT_FALSE(FileIsPresent(FDir / "no such dir\\ZAL.upd"));
+    const FileEntry directory = LookUp(FDir / "ZAL.upd");
+    EXPECT_TRUE(directory.Exists && directory.Directory);
+    EXPECT_FALSE(directory.IsFile());
+    EXPECT_FALSE(LookUp(FDir / "Glimae.upd").Exists);
+    EXPECT_FALSE(LookUp(FDir / "no such dir\\ZAL.upd").Exists);
 }
 
-TEST_F(FileIsPresentTest, AttributesDoNotMatter) {
+TEST_F(LookUpTest, AttributesDoNotMatter) {
     struct {
         const char* Name;
         DWORD Attributes;
@@ -63,13 +65,13 @@ TEST_F(FileIsPresentTest, AttributesDoNotMatter) {
         std::string path = FDir / c.Name;
         ASSERT_NO_FATAL_FAILURE(WriteFileBytes(path, "x"));
         ASSERT_TRUE(::SetFileAttributesA(path.c_str(), c.Attributes));
-        EXPECT_TRUE(FileIsPresent(path)) << c.Name;
+        EXPECT_TRUE(LookUp(path).IsFile()) << c.Name;
     }
 }
 
 // Build pipelines zero time stamps (1970) or set them far ahead; the old rule took such a staged copy for
 // "no update", and the update silently never applied.
-TEST_F(FileIsPresentTest, RegressionTimeStampOutsideDosRangeHidFile) {
+TEST_F(LookUpTest, RegressionTimeStampOutsideDosRangeHidFile) {
     struct {
         WORD Year;
         WORD Month;
@@ -84,17 +86,35 @@ TEST_F(FileIsPresentTest, RegressionTimeStampOutsideDosRangeHidFile) {
         FILETIME expected = FileTimeOf(s.Year, s.Month, s.Day);
         ASSERT_EQ(data.ftLastWriteTime.dwHighDateTime, expected.dwHighDateTime)
             << "stamp not set: " << s.Year;
-        EXPECT_TRUE(FileIsPresent(path)) << s.Year;
+        const FileEntry entry = LookUp(path);
+        EXPECT_TRUE(entry.IsFile()) << s.Year;
+        EXPECT_EQ(entry.LastWrite,
+                  static_cast<unsigned long long>(expected.dwHighDateTime) << 32 | expected.dwLowDateTime)
+            << s.Year;
     }
 }
 
-TEST_F(FileIsPresentTest, OnlyTheSearchedNameCounts) {
+TEST_F(LookUpTest, OnlyTheSearchedNameCounts) {
     ASSERT_NO_FATAL_FAILURE(WriteFileBytes(FDir / "ZAL.upd.bak", "x"));
     ASSERT_NO_FATAL_FAILURE(WriteFileBytes(FDir / "XZAL.upd", "x"));
-    EXPECT_FALSE(FileIsPresent(FDir / "ZAL.upd"));
+    EXPECT_FALSE(LookUp(FDir / "ZAL.upd").Exists);
     // The file system folds case, so the staged copy may be written in any case.
     ASSERT_NO_FATAL_FAILURE(WriteFileBytes(FDir / "zal.UPD", "x"));
-    EXPECT_TRUE(FileIsPresent(FDir / "ZAL.upd"));
+    EXPECT_TRUE(LookUp(FDir / "ZAL.upd").IsFile());
+}
+
+// The rename takes the staged copy's size and last-write time along: that is how the tool tells an update
+// that another instance installed. A file written anew has a stamp of its own.
+TEST_F(LookUpTest, StampTravelsWithARename) {
+    ASSERT_NO_FATAL_FAILURE(WriteFileBytes(FDir / "ZAL.upd", "new content"));
+    ASSERT_NO_FATAL_FAILURE(SetLastWriteTime(FDir / "ZAL.upd", FileTimeOf(2020, 5, 6)));
+    const FileEntry staged = LookUp(FDir / "ZAL.upd");
+    EXPECT_EQ(staged.Size, 11u);
+    ASSERT_TRUE(::MoveFileExA((FDir / "ZAL.upd").c_str(), (FDir / "ZAL.exe").c_str(), 0));
+    EXPECT_TRUE(LookUp(FDir / "ZAL.exe").SameStamp(staged));
+    ASSERT_NO_FATAL_FAILURE(WriteFileBytes(FDir / "ZAL.exe", "new content"));
+    EXPECT_FALSE(LookUp(FDir / "ZAL.exe").SameStamp(staged));
+    EXPECT_FALSE(FileEntry{}.SameStamp(FileEntry{}));
 }
 
 TEST(OwnExePathTest, IsThisProgramsFullPath) {

@@ -51,7 +51,7 @@ TEST(MultiByteSettingsTest, ToolNameWithTrailByteBackslashFindsItsDirectory) {
     const std::string newZal = testkit::MakeProgram({.Variant = 5});
     ASSERT_NO_FATAL_FAILURE(test::WriteFileBytes(dir / "ZAL.upd", newZal));
     ASSERT_NO_FATAL_FAILURE(test::WriteFileBytes(dir / "\x83\\Tool.exe", "tool"));
-    ASSERT_TRUE(FileIsPresent(dir / "\x83\\Tool.exe"));
+    ASSERT_TRUE(LookUp(dir / "\x83\\Tool.exe").IsFile());
 
     testkit::FakeUpdateHost host;
     host.ExePath = dir / "\x83\\Tool.exe";
@@ -59,7 +59,7 @@ TEST(MultiByteSettingsTest, ToolNameWithTrailByteBackslashFindsItsDirectory) {
     CompleteUpdate(host);
 
     EXPECT_EQ(test::Summary(test::ReadFileBytes(dir / "ZAL.exe")), test::Summary(newZal));
-    EXPECT_FALSE(FileIsPresent(dir / "ZAL.upd"));
+    EXPECT_FALSE(LookUp(dir / "ZAL.upd").Exists);
     EXPECT_EQ(host.Closes, 1);
 }
 

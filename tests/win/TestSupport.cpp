@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -113,6 +115,44 @@ std::string BuildTreePath(std::string_view unixPath) {
     std::string path = "Z:" + std::string(unixPath);
     std::replace(path.begin(), path.end(), '/', '\\');
     return path;
+}
+
+std::string AccessRules(const std::string& path) {
+    DWORD needed = 0;
+    ::GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    std::string descriptor(needed, '\0');
+    char* text = nullptr;
+    if (needed == 0 ||
+        !::GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed) ||
+        !::ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor.data(), SDDL_REVISION_1,
+                                                                DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        return "<error " + std::to_string(::GetLastError()) + ">";
+    }
+    std::string rules = text;
+    ::LocalFree(text);
+    return rules;
+}
+
+void SetAccessRules(const std::string& path, std::string sddl) {
+    HANDLE token = nullptr;
+    ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token));
+    UniqueKernelHandle owned(token);
+    char user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    DWORD length = 0;
+    ASSERT_TRUE(::GetTokenInformation(token, TokenUser, user, sizeof user, &length));
+    char* sid = nullptr;
+    ASSERT_TRUE(::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid));
+    for (std::size_t at = sddl.find("$USER"); at != std::string::npos; at = sddl.find("$USER")) {
+        sddl.replace(at, 5, sid);
+    }
+    ::LocalFree(sid);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                                       &descriptor, nullptr))
+        << sddl;
+    const BOOL set = ::SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor);
+    ::LocalFree(descriptor);
+    ASSERT_TRUE(set) << path << " " << ::GetLastError();
 }
 
 bool PathExists(const std::string& path) {

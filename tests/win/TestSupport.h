@@ -53,6 +53,13 @@ void ProcessPendingMessages();
 // A file of the build tree, named by its Unix path, as the Windows path Wine gives it on drive Z:.
 std::string BuildTreePath(std::string_view unixPath);
 
+// The access list of path's file as SDDL ("D:..."), or "<error N>".
+std::string AccessRules(const std::string& path);
+
+// Gives path's file the access list of sddl, in which "$USER" stands for this process's user; fails the
+// calling test's assertion on error.
+void SetAccessRules(const std::string& path, std::string sddl);
+
 // path as a wide string; an absolute path with a drive gets the "\\?\" prefix that lifts MAX_PATH.
 std::wstring ExtendedPath(const std::string& path);
 

@@ -1,5 +1,7 @@
 #include "app/UpdateCompletion.h"
+#include "app/ProgramImage_win.h"
 #include "app/UpdateFiles.h"
+#include "app/VirtualStore.h"
 #include "core/UpdatePlan.h"
 #include "base/Handles.h"
 #include "base/Win32Error.h"
@@ -26,6 +28,11 @@ using test::WriteFileBytes;
 using Listing = std::map<std::string, std::string>;
 
 using testkit::MakeProgram;
+
+// Access lists as SDDL, "$USER" for this process's user: an installed program that everybody may run, and a
+// staged copy that only its writer may use.
+constexpr const char* EveryoneRuns = "D:(A;;FA;;;SY)(A;;FA;;;$USER)(A;;0x1200a9;;;WD)";
+constexpr const char* OnlyItsWriter = "D:P(A;;FA;;;$USER)";
 
 std::string NewZal() {
     return MakeProgram({.Size = 300 * 1024, .Variant = 2});
@@ -373,11 +380,14 @@ TEST_F(CompletionTest, RegressionReadOnlyStagedCopyNeverFinished) {
     ExpectPausedAndClosed();
 }
 
-// A read-only staged copy loses its bit only when it is installed: one that stays, because the installed
-// file is still held, keeps it.
-TEST_F(CompletionTest, ReadOnlyStagedCopyKeepsItsBitWhenTheRenameFails) {
+// A read-only staged copy loses its bit, and takes the installed file's access rules, only when it is
+// installed: one that stays, because the installed file is still held, keeps both.
+TEST_F(CompletionTest, StagedCopyThatStaysKeepsItsBitAndItsRules) {
     ASSERT_NO_FATAL_FAILURE(LayOutBoth());
+    ASSERT_NO_FATAL_FAILURE(test::SetAccessRules(FDir / "ZAL.exe", EveryoneRuns));
+    ASSERT_NO_FATAL_FAILURE(test::SetAccessRules(FDir / "ZAL.upd", OnlyItsWriter));
     ASSERT_TRUE(::SetFileAttributesA((FDir / "ZAL.upd").c_str(), FILE_ATTRIBUTE_READONLY));
+    const std::string rules = test::AccessRules(FDir / "ZAL.upd");
     Listing before = ListDirectory(FDir.Path());
     UniqueFile held = Hold(FDir / "ZAL.exe");
 
@@ -386,7 +396,215 @@ TEST_F(CompletionTest, ReadOnlyStagedCopyKeepsItsBitWhenTheRenameFails) {
 
     EXPECT_EQ(ListDirectory(FDir.Path()), before);
     EXPECT_NE(::GetFileAttributesA((FDir / "ZAL.upd").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_EQ(test::AccessRules(FDir / "ZAL.upd"), rules);
     ExpectNeitherPauseNorClose(RetryLimitMs / RetryIntervalMs);
+}
+
+// A rename carries the staged copy's own access rules: a staged copy that only its writer may read left a
+// ZAL.exe that no other user could start, and one that everybody may write left a ZAL.exe that everybody
+// could change. The installed file keeps the rules it had.
+class CompletionKeepsRules : public CompletionTest, public testing::WithParamInterface<const char*> {};
+
+TEST_P(CompletionKeepsRules, RegressionInstalledFileTookTheStagedCopysRules) {
+    ASSERT_NO_FATAL_FAILURE(LayOutBoth());
+    ASSERT_NO_FATAL_FAILURE(test::SetAccessRules(FDir / "ZAL.exe", EveryoneRuns));
+    ASSERT_NO_FATAL_FAILURE(test::SetAccessRules(FDir / "ZAL.upd", GetParam()));
+    const std::string rules = test::AccessRules(FDir / "ZAL.exe");
+    ASSERT_NE(test::AccessRules(FDir / "ZAL.upd"), rules);
+
+    Run("ZAL.exe");
+
+    ExpectUpdated();
+    EXPECT_EQ(test::AccessRules(FDir / "ZAL.exe"), rules);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CompletionKeepsRules, testing::Values(OnlyItsWriter, "D:(A;;FA;;;WD)"));
+
+// Two instances pressed at once, and other programs that act on the staged copy while the tool works on it.
+// "The other instance" is played by the test: it holds the staged copy, and renames it into place when the
+// tool looks or waits.
+class CompletionRaces : public CompletionTest {
+protected:
+    // Holds the staged copy as an instance of the tool that is checking it would: nobody else may write it.
+    void HoldStagedCopy() {
+        FOther = UniqueFile(::CreateFileA((FDir / "ZAL.upd").c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(FOther);
+    }
+
+    // The other instance renames the staged copy over the installed file and lets go of it.
+    void OtherInstanceInstalls() {
+        ASSERT_TRUE(
+            ::MoveFileExA((FDir / "ZAL.upd").c_str(), (FDir / "ZAL.exe").c_str(), MOVEFILE_REPLACE_EXISTING));
+        FOther.Reset();
+    }
+
+    UniqueFile FOther;
+};
+
+// The instance that found the staged copy held by the other put its read-only bit back, on the file the
+// other then installed: ZAL.exe became read-only, and every later update was refused. Here the other
+// instance takes the read-only copy (clearing its bit, as it must to write it) just after this one looked
+// at it.
+TEST_F(CompletionRaces, RegressionReadOnlyBitPutBackOnTheCopyAnotherInstanceInstalled) {
+    ASSERT_NO_FATAL_FAILURE(LayOutBoth());
+    const std::string staged = FDir / "ZAL.upd";
+    ASSERT_TRUE(::SetFileAttributesA(staged.c_str(), FILE_ATTRIBUTE_READONLY));
+    FHost.AfterLookUp = [&](const std::string& path) {
+        if (path == staged && !FOther) {
+            ASSERT_TRUE(::SetFileAttributesA(staged.c_str(), FILE_ATTRIBUTE_NORMAL));
+            HoldStagedCopy();
+        }
+    };
+    FHost.WhilePaused = [&](std::size_t wait) {
+        if (wait == 1) {
+            OtherInstanceInstalls();
+        }
+    };
+
+    EXPECT_NO_THROW(Run("ZAL.exe"));
+
+    ExpectUpdated();
+    EXPECT_EQ(::GetFileAttributesA((FDir / "ZAL.exe").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    ExpectPausedAndClosed(1);
+}
+
+// Whether the staged copy is there and what it looked like came from two lookups; when the other instance
+// installed it in between, this one reported "file not found" for an update that went in.
+TEST_F(CompletionRaces, RegressionUpdateTheOtherInstanceInstalledReportedAsAnError) {
+    ASSERT_NO_FATAL_FAILURE(LayOutBoth());
+    bool installed = false;
+    FHost.AfterLookUp = [&](const std::string& path) {
+        if (path == FDir / "ZAL.upd" && !installed) {
+            installed = true;
+            OtherInstanceInstalls();
+        }
+    };
+
+    EXPECT_NO_THROW(Run("ZAL.exe"));
+
+    EXPECT_TRUE(installed);
+    ExpectUpdated();
+    ExpectPausedAndClosed();
+}
+
+// The staged copy was checked through a handle that let others rename it, and then renamed by its name: a
+// program could move the checked file away and put other bytes, or a link, under the staged name in
+// between, and those were installed. While the tool holds it (here: while it asks which machines run), the
+// checked copy can be neither written nor moved away.
+TEST_F(CompletionRaces, RegressionBytesPutUnderTheStagedNameAfterTheCheckWereInstalled) {
+    ASSERT_NO_FATAL_FAILURE(LayOutBoth());
+    const std::string staged = FDir / "ZAL.upd";
+    std::vector<DWORD> attempts;
+    FHost.Runs = [&](std::uint16_t machine) {
+        UniqueFile writer(::CreateFileA(staged.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+        attempts.push_back(writer ? ERROR_SUCCESS : ::GetLastError());
+        const bool moved = ::MoveFileExA(staged.c_str(), (FDir / "aside").c_str(), 0);
+        attempts.push_back(moved ? ERROR_SUCCESS : ::GetLastError());
+        if (moved) {
+            WriteFileBytes(staged, "not what was checked");
+        }
+        return SystemRunsMachine(machine);
+    };
+
+    Run("ZAL.exe");
+
+    EXPECT_EQ(attempts, std::vector<DWORD>(2, ERROR_SHARING_VIOLATION));
+    ExpectUpdated();
+    EXPECT_FALSE(test::PathExists(FDir / "aside"));
+}
+
+// A virtualised process's writes under Program Files go to the VirtualStore, and the tool closed as if it
+// had updated. When virtualisation cannot be switched off, the press fails before it looks at any file.
+TEST_F(CompletionTest, NothingIsTouchedWhileWritesCouldGoToTheVirtualStore) {
+    ASSERT_NO_FATAL_FAILURE(LayOutBoth());
+    Listing before = ListDirectory(FDir.Path());
+    FHost.VirtualStore = ERROR_ACCESS_DENIED;
+    int lookups = 0;
+    FHost.AfterLookUp = [&](const std::string&) { ++lookups; };
+
+    Win32Error error = RunExpectingFailure("ZAL.exe");
+
+    EXPECT_EQ(error.Code(), static_cast<unsigned long>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(lookups, 0);
+    EXPECT_EQ(ListDirectory(FDir.Path()), before);
+    ExpectNeitherPauseNorClose();
+}
+
+class FakeToken final : public ITokenVirtualization {
+public:
+    FakeToken(unsigned long query, bool enabled, unsigned long disable)
+        : FQuery(query), FEnabled(enabled), FDisable(disable) {}
+    unsigned long Query(bool& enabled) override {
+        enabled = FEnabled;
+        return FQuery;
+    }
+    unsigned long Disable() override {
+        ++Disables;
+        return FDisable;
+    }
+    int Disables = 0;
+
+private:
+    unsigned long FQuery;
+    bool FEnabled;
+    unsigned long FDisable;
+};
+
+TEST(KeepOutOfVirtualStoreTest, ClearsTheFlagOrFails) {
+    struct {
+        unsigned long Query;
+        bool Enabled;
+        unsigned long Disable;
+        unsigned long Result;
+        int Disables;
+    } cases[] = {
+        {ERROR_SUCCESS, false, ERROR_ACCESS_DENIED, ERROR_SUCCESS, 0},      // not virtualised
+        {ERROR_SUCCESS, true, ERROR_SUCCESS, ERROR_SUCCESS, 1},             // switched off
+        {ERROR_SUCCESS, true, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, 1}, // may not switch it off
+        {ERROR_INVALID_PARAMETER, true, ERROR_ACCESS_DENIED, ERROR_SUCCESS,
+         0},                                                                // no such flag: no VirtualStore
+        {ERROR_ACCESS_DENIED, true, ERROR_SUCCESS, ERROR_ACCESS_DENIED, 0}, // cannot tell: nothing written
+    };
+    for (const auto& c : cases) {
+        FakeToken token(c.Query, c.Enabled, c.Disable);
+        EXPECT_EQ(KeepOutOfVirtualStore(token), c.Result) << c.Query << " " << c.Enabled << " " << c.Disable;
+        EXPECT_EQ(token.Disables, c.Disables);
+    }
+    EXPECT_EQ(KeepOutOfVirtualStore(), static_cast<unsigned long>(ERROR_SUCCESS)); // Wine virtualises nothing
+}
+
+// ERROR_ACCESS_DENIED was waited for whenever both names were plain files, so a tool that simply may not
+// write there froze for five seconds before it said so. Only a file somebody holds is worth the wait.
+TEST(WorthWaitingTest, OnlyWhatAnotherProcessHolds) {
+    struct {
+        ReplaceOutcome Outcome;
+        bool Wait;
+    } cases[] = {
+        {{ERROR_SHARING_VIOLATION}, true},
+        {{ERROR_LOCK_VIOLATION}, true},
+        {{ERROR_USER_MAPPED_FILE}, true},
+        {{ERROR_SHARING_VIOLATION, true, ERROR_SUCCESS}, true},
+        // A refused rename: a running program's image, or a file somebody holds, is let go in the end.
+        {{ERROR_ACCESS_DENIED, true, ERROR_SUCCESS}, true},
+        {{ERROR_ACCESS_DENIED, true, ERROR_SHARING_VIOLATION}, true},
+        // ... but not a file the tool may not delete at all.
+        {{ERROR_ACCESS_DENIED, true, ERROR_ACCESS_DENIED}, false},
+        {{ERROR_ACCESS_DENIED, true, ERROR_FILE_NOT_FOUND}, false},
+        // Refused before the rename: a read-only installed file, a staged copy the tool may not open.
+        {{ERROR_ACCESS_DENIED}, false},
+        {{ERROR_FILE_NOT_FOUND}, false},
+        {{ERROR_BAD_EXE_FORMAT}, false},
+        {{ERROR_CANT_ACCESS_FILE}, false},
+        {{ERROR_DISK_FULL, true}, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(WorthWaiting(c.Outcome), c.Wait)
+            << c.Outcome.Error << " at rename " << c.Outcome.AtRename << " probe " << c.Outcome.DeleteProbe;
+    }
 }
 
 // Wine can make no link that the system reports as one (its links are plain files to the programs it runs),
