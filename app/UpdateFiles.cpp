@@ -103,8 +103,11 @@ DWORD NewFileRules(const std::string& directory, Descriptor& rules) {
 }
 
 // What the replacement needs to know of the installed file before anything is touched: whether it is there,
-// and its access rules. A read-only file is somebody's decision: Windows refuses to replace one, some other
-// systems rename over it regardless, so it is refused everywhere. A directory is no program to replace.
+// whether the tool may replace it, and its access rules. It is opened for deletion, sharing everything: a
+// sharing violation is a program that holds it (ZAL, still exiting), which waiting mends, and a refusal is a
+// right the tool lacks, which it does not. A read-only file is somebody's decision: Windows refuses to
+// replace one, some other systems rename over it regardless, so it is refused everywhere. A directory is no
+// program to replace.
 struct InstalledFile {
     bool Exists = false;
     bool KeepsRules = false;
@@ -112,9 +115,8 @@ struct InstalledFile {
 };
 
 DWORD LookAtInstalled(const std::string& path, InstalledFile& installed) {
-    // Reading attributes and rules shares everything: a running ZAL holding its file is no obstacle here.
-    UniqueFile file =
-        OpenAsItLies(path, READ_CONTROL | FILE_READ_ATTRIBUTES, ShareAll, FILE_FLAG_BACKUP_SEMANTICS);
+    UniqueFile file = OpenAsItLies(path, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES, ShareAll,
+                                   FILE_FLAG_BACKUP_SEMANTICS);
     if (!file) {
         const DWORD error = ::GetLastError();
         return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
@@ -172,8 +174,10 @@ public:
 
     HANDLE Get() const noexcept { return FFile.Get(); }
 
+    // A staged copy that has the rules already is left as it is.
     DWORD GiveRules(const Descriptor& rules) {
-        if (DWORD error = AccessRulesOf(FFile.Get(), FOwnRules); error != ERROR_SUCCESS) {
+        if (DWORD error = AccessRulesOf(FFile.Get(), FOwnRules);
+            error != ERROR_SUCCESS || FOwnRules == rules) {
             return error;
         }
         DWORD error = GiveAccessRules(FFile.Get(), rules);

@@ -6,9 +6,10 @@
 // against the two system calls that its replacement comes down to (FlushFileBuffers of the staged file and
 // MoveFileExA over the installed one) and against a plain CopyFileA, which the replacement used to be; the
 // signed program against WinVerifyTrust's check of it followed by the same two calls. Each run starts from
-// the same state: the staged file freshly copied from its master and flushed, so it sits clean in the page
-// cache, and an old 4 KB file where the installed one goes. What a run writes is flushed after its clock
-// stops, so no run pays for the write-back of the one before. Variants take turns. One line per run:
+// the same state: the staged file freshly copied from its master, open to everybody (so that the tool gives
+// it the installed file's access rules every time) and flushed, so it sits clean in the page cache, and an
+// old 4 KB file where the installed one goes. What a run writes is flushed after its clock stops, so no run
+// pays for the write-back of the one before. Variants take turns. One line per run:
 //   run VARIANT INDEX MS
 #include "app/ProgramImage_win.h"
 #include "app/UpdateCompletion.h"
@@ -19,6 +20,8 @@
 #include "testkit/ProgramMaker.h"
 
 #include <windows.h>
+
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -54,6 +57,17 @@ void WriteSmallFile(const std::string& path) {
         !::FlushFileBuffers(file.Get())) {
         Fail("cannot write " + path);
     }
+}
+
+// The access list of a file that everybody may write, unlike the installed file's.
+void OpenToEverybody(const std::string& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;FA;;;WD)", SDDL_REVISION_1,
+                                                                &descriptor, nullptr) ||
+        !::SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor)) {
+        Fail("cannot open " + path + " to everybody");
+    }
+    ::LocalFree(descriptor);
 }
 
 void MakeMaster(const std::string& path, unsigned sizeMb) {
@@ -159,6 +173,7 @@ int main(int argc, char** argv) {
             if (!::CopyFileA(variant.Master.c_str(), staged.c_str(), FALSE)) {
                 Fail("cannot stage");
             }
+            OpenToEverybody(staged);
             Flush(staged);
             WriteSmallFile(installed);
 

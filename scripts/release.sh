@@ -23,6 +23,9 @@
 # --verify builds this source the same way and checks that SHIPPED_EXE is that build: unsigned, the same
 # bytes; signed, a valid signature (against --ca) whose Authenticode digest is the build's, and the same
 # bytes once the signature is removed. Exit code 0 when it is, 1 when not, 2 on wrong usage.
+#
+# A build step that fails ends the release, and --verify, with exit code 1 and the end of the build's output,
+# before anything in DIR is touched: the build directory may still hold an earlier build's executable.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -57,12 +60,18 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# build_unsigned: the release executable, built from this source; prints its path.
+# build_unsigned: builds the release executable from this source, as $unsigned. Run as a command of its
+# own, never inside $(...), where bash would go on past a step that fails. cmake reads the presets of the
+# directory it runs in, so it runs in this source's, whatever the caller's is.
+build=$(realpath -m "$build")
+unsigned=$build/ZALUpdate.exe
 build_unsigned() {
     echo "release: building in $build" >&2
-    cmake --preset win32 -B "$build" >/dev/null
-    cmake --build "$build" --target ZALUpdate >/dev/null
-    printf '%s\n' "$build/ZALUpdate.exe"
+    if ! (cd "$root" && cmake --preset win32 -B "$build" && cmake --build "$build" --target ZALUpdate) \
+        >"$work/build.log" 2>&1; then
+        tail -n 20 "$work/build.log" | sed 's/^/  /' >&2
+        die "the build failed (the end of its output is above); nothing was written"
+    fi
 }
 
 # pe_field EXE NAME: a field of scripts/pe.py's line for EXE: signature (the certificate table's size, 0
@@ -91,8 +100,9 @@ check_signed_build() {
 if [ -n "$shipped" ]; then
     [ -f "$shipped" ] || die "no file $shipped"
     python3 "$root/scripts/pe.py" "$shipped" >/dev/null 2>&1 || die "$shipped is not a Windows executable"
-    unsigned=$(build_unsigned)
-    if [ "$(pe_field "$shipped" signature)" != 0 ]; then
+    build_unsigned
+    signature=$(pe_field "$shipped" signature)
+    if [ "$signature" != 0 ]; then
         check_signed_build "$shipped" "$unsigned"
         signer=$(sed -n 's/^[[:space:]]*Subject *: *//p' "$work/verify.txt" | head -n 1)
         echo "release: $shipped is this source's build, signed by $signer"
@@ -113,7 +123,7 @@ if [ -n "$pkcs12" ] && [ -z "${ZAL_SIGN_PASSWORD+set}" ]; then
     die "the password of $pkcs12 comes from the environment variable ZAL_SIGN_PASSWORD, which is not set"
 fi
 
-unsigned=$(build_unsigned)
+build_unsigned
 stage=$work/dist
 mkdir -p "$stage"
 if [ -n "$cert$pkcs12" ]; then
@@ -142,7 +152,8 @@ fi
 {
     if commit=$(git -C "$root" rev-parse HEAD 2>/dev/null); then
         # The build takes every source file of a folder, so an untracked one counts as a change too.
-        [ -z "$(git -C "$root" status --porcelain)" ] || commit+=" (with uncommitted changes)"
+        changes=$(git -C "$root" status --porcelain)
+        [ -z "$changes" ] || commit+=" (with uncommitted changes)"
     else
         commit="unknown (not a git checkout)"
     fi

@@ -1,32 +1,32 @@
 #!/usr/bin/env bash
 # Makes this machine run 32-bit Windows programs: 32-bit Wine from Debian's i386 architecture, executed
 # through qemu's user-mode emulator registered with binfmt_misc (the kernel here has no 32-bit support).
-# Idempotent; needs root. Prints "SKIPPED: <reason>" and exits 3 where the kernel refuses binfmt_misc.
+# Idempotent; needs root. Prints "SKIPPED: <reason>" and exits 3 where the kernel refuses binfmt_misc, and
+# where ZAL_SKIP_I386=1 asks for the 32-bit stage to be left out. An archive that fails is tried again a few
+# times (scripts/apt.sh); one that keeps failing ends the setup with one line saying why and what to do.
 set -euo pipefail
 
-# as_root VAR=VALUE... COMMAND...: through sudo when not root. The variables go on sudo's command line,
-# since sudo starts the command with an environment of its own, without the caller's.
-as_root=(env)
-if [ "$(id -u)" -ne 0 ]; then
-    as_root=(sudo)
+# Asked for when Debian's archive cannot give 32-bit Wine for a while: every other stage can still run.
+if [ "${ZAL_SKIP_I386:-}" = 1 ]; then
+    echo "SKIPPED: ZAL_SKIP_I386=1 is set"
+    exit 3
 fi
+
+# shellcheck source=scripts/apt.sh
+source "$(dirname "$0")/apt.sh"
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${as_root[@]}" dpkg --add-architecture i386
-    "${as_root[@]}" apt-get update -qq
 fi
-missing=()
-for p in wine32:i386 qemu-user; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
+mapfile -t missing < <(missing_packages wine32:i386 qemu-user)
 if [ ${#missing[@]} -gt 0 ]; then
     echo "setup-i386: installing ${missing[*]}"
-    "${as_root[@]}" apt-get update -qq
-    "${as_root[@]}" DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" \
-        >/dev/null
+    apt_install setup-i386 "Debian's archive may be mid-sync or out of reach: run this again later, or set \
+ZAL_SKIP_I386=1 to run every stage but the 32-bit one." "${missing[@]}" || exit 1
 fi
 
-binfmt=/proc/sys/fs/binfmt_misc
+# The tests give a directory of their own, so that what they check does not hang on this machine's kernel.
+binfmt=${ZAL_BINFMT_MISC:-/proc/sys/fs/binfmt_misc}
 if [ ! -e "$binfmt/register" ]; then
     if ! "${as_root[@]}" mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null; then
         echo "SKIPPED: binfmt_misc cannot be mounted here (the kernel or the sandbox refuses it)"

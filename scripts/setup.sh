@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, from Debian's archive, whatever the build and the tests need and this machine lacks.
-# Idempotent: a second run installs nothing and changes nothing.
+# Idempotent: a second run installs nothing and changes nothing. An archive that fails is tried again a
+# few times (scripts/apt.sh); one that keeps failing ends the setup with one line saying why.
 set -euo pipefail
 
 packages=(
@@ -14,24 +15,14 @@ packages=(
     osslsigncode openssl ca-certificates
 )
 
-# as_root VAR=VALUE... COMMAND...: through sudo when not root. The variables go on sudo's command line,
-# since sudo starts the command with an environment of its own, without the caller's.
-as_root=(env)
-if [ "$(id -u)" -ne 0 ]; then
-    as_root=(sudo)
-fi
+# shellcheck source=scripts/apt.sh
+source "$(dirname "$0")/apt.sh"
 
-missing=()
-for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$p")
-    fi
-done
-
+mapfile -t missing < <(missing_packages "${packages[@]}")
 if [ ${#missing[@]} -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
-    "${as_root[@]}" apt-get update -qq
-    "${as_root[@]}" DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    apt_install setup "Debian's archive may be mid-sync or out of reach: run this again later." "${missing[@]}" ||
+        exit 1
 fi
 
 # Wine garbles non-ASCII file names under a locale that glibc does not have.

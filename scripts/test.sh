@@ -6,14 +6,12 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 "$root/scripts/setup.sh"
-# 32-bit Wine goes in before any prefix is made, where this machine can run it (status 3: it cannot, and the
-# 32-bit stage says so): the project's prefix is then a WoW64 one, which the 32-bit stage's prefixes copy in
-# a second instead of each being made anew under emulation, which takes minutes.
-set +e
-i386_setup=$(bash "$root/scripts/setup-i386.sh" 2>&1)
-i386_status=$?
-set -e
-[ -z "$i386_setup" ] || printf '%s\n' "$i386_setup"
+# 32-bit Wine goes in before any prefix is made, where this machine can run it (status 3: it cannot, or
+# ZAL_SKIP_I386=1 leaves it out, and the 32-bit stage says so): the project's prefix is then a WoW64 one,
+# which the 32-bit stage's prefixes copy in a second instead of each being made anew under emulation, which
+# takes minutes. Its notes show as they come, since retrying a failing archive takes a minute or more.
+i386_status=0
+bash "$root/scripts/setup-i386.sh" 2>&1 || i386_status=$?
 [ "$i386_status" -eq 0 ] || [ "$i386_status" -eq 3 ] || exit "$i386_status"
 
 stage() {

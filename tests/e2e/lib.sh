@@ -5,6 +5,11 @@
 # the next one. Environment: E2E_BUILD, the win64 build directory (run.sh sets it). Everything a case
 # writes lives under build/e2e/. The probe's waits time out after 30 s unless given timeout=MS.
 
+# A helper whose output a case takes with $(...) stops at its first failing command, as it does anywhere
+# else; bash would otherwise run the rest of it with errors ignored, and e2e_state of a directory it cannot
+# enter would list another one. Its failure fails the assignment, and with it the test.
+shopt -s inherit_errexit
+
 E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 E2E_BUILD=$(cd "${E2E_BUILD:-$E2E_ROOT/build/win64}" && pwd)
 E2E_HOME=$E2E_ROOT/build/e2e

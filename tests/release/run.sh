@@ -3,12 +3,15 @@
 # The release stage: scripts/release.sh signs with a throwaway certificate (PEM, then PKCS#12), the
 # signature verifies against it, the signed executable still passes the PE checks, and --verify tells this
 # source's build, signed or not, from anything else. Both deliverables are rebuilt from a copy of the
-# source at another path and must come out byte for byte the same, with no build path in them. The
-# signed win64 build is run end to end by the e2e case "signed". Work files: build/release-test/.
+# source at another path and must come out byte for byte the same, with no build path in them; broken
+# there, the copy's release and --verify fail and leave its dist/ as it was. The signed win64 build is run
+# end to end by the e2e case "signed". Work files: build/release-test/.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build64=$(realpath -m "${1:-$root/build/win64}")
+# cmake reads the presets of the directory it runs in: this source's, whatever the caller's is.
+cd "$root"
 work=$root/build/release-test
 release=$root/scripts/release.sh
 start=$SECONDS
@@ -63,17 +66,21 @@ pe_field() { # EXE NAME
 # check_signed DIR WHAT: DIR/ZALUpdate.exe is signed by the throwaway certificate over DIR/unsigned's
 # build, still passes the PE checks, and SHA256SUMS lists what DIR holds.
 check_signed() {
-    local dir=$1 what=$2 report calculated
+    local dir=$1 what=$2 report calculated signed_digest unsigned_digest
     [ "$(pe_field "$dir/ZALUpdate.exe" signature)" -gt 0 ] || fail "$what: no certificate table in the executable"
     report=$(osslsigncode verify -CAfile "$cert/cert.pem" -in "$dir/ZALUpdate.exe" 2>&1) ||
         fail "$what: osslsigncode verify: $report"
     grep -q 'Subject: /CN=ZALUpdate test signing' <<<"$report" || fail "$what: signed by another certificate"
     ok "$what: the signature verifies against the throwaway certificate"
     # osslsigncode's own digest of the file is the oracle for scripts/pe.py's, which release.sh relies on.
+    # Each is taken on its own: inside the comparison, pe.py failing and osslsigncode naming no digest would
+    # compare two empty strings as equal.
     calculated=$(awk '/^Calculated message digest/ { print tolower($NF) }' <<<"$report")
-    [ "$calculated" = "$(pe_field "$dir/ZALUpdate.exe" authenticode)" ] &&
-        [ "$calculated" = "$(pe_field "$dir/unsigned/ZALUpdate.exe" authenticode)" ] ||
-        fail "$what: pe.py's Authenticode digests differ from osslsigncode's $calculated"
+    signed_digest=$(pe_field "$dir/ZALUpdate.exe" authenticode)
+    unsigned_digest=$(pe_field "$dir/unsigned/ZALUpdate.exe" authenticode)
+    [ -n "$calculated" ] && [ "$calculated" = "$signed_digest" ] && [ "$calculated" = "$unsigned_digest" ] ||
+        fail "$what: pe.py's Authenticode digests $signed_digest and $unsigned_digest," \
+            "osslsigncode's '$calculated'"
     ok "$what: the signed and the unsigned file have the Authenticode digest osslsigncode computes"
     python3 "$root/tests/pe/check-pe.py" "$dir/ZALUpdate.exe" i386 >"$work/check-pe.log" ||
         fail "$what: PE checks of the signed executable: $(grep FAIL "$work/check-pe.log")"
@@ -109,8 +116,8 @@ read -r mode file <"$work/shim/password-files" || fail "osslsigncode was given n
 [ ! -e "$file" ] || fail "the password file $file is left behind"
 ok "PKCS#12: the password went in a file of mode 600, removed afterwards, never as an argument"
 
-# A signing that fails leaves the previous release as it was. No time-stamp server listens on port 9 here,
-# so only a run that hands the server to osslsigncode fails on it.
+# A signing that fails leaves the previous release as it was. Nothing can listen on port 0, whatever else
+# runs on this machine, so only a run that hands that time-stamp server to osslsigncode fails on it.
 before=$(cat "$p12/SHA256SUMS")
 while IFS='|' read -r what password option given; do
     : >"$work/shim/arguments"
@@ -125,7 +132,7 @@ while IFS='|' read -r what password option given; do
     ok "$what: signing fails and leaves the previous release as it was"
 done <<EOF
 a wrong PKCS#12 password|wrong||-readpass
-an unreachable time-stamp server|$password|--timestamp http://127.0.0.1:9/|-ts http://127.0.0.1:9/
+an unreachable time-stamp server|$password|--timestamp http://127.0.0.1:0/|-ts http://127.0.0.1:0/
 EOF
 
 # ----- verifying a shipped file against the source -------------------------------------------------------
@@ -167,6 +174,37 @@ done <<EOF
 1|$work/tampered-signed.exe|$cert/cert.pem|does not verify|the signed release with a byte changed
 1|$work/other-build.exe|-|not signed and differs|an unsigned build of other bytes
 1|$root/README.md|-|not a Windows executable|a file that is no executable
+EOF
+
+# ----- a build that fails -------------------------------------------------------------------------------
+
+# The copy's source broken one way at a time, with its earlier build still in its build directory: the
+# release and --verify fail with the build's own error, and never take that earlier executable for this
+# source's, and the copy's dist/ stays as it was, byte for byte.
+cp -a "$elsewhere/dist" "$work/dist-before"
+while IFS='|' read -r file line what; do
+    cp "$elsewhere/$file" "$work/unbroken"
+    printf '%s\n' "$line" >>"$elsewhere/$file"
+    for run in release --verify; do
+        args=(--out "$elsewhere/dist")
+        [ "$run" = release ] || args=(--verify "$elsewhere/dist/ZALUpdate.exe")
+        set +e
+        message=$("$elsewhere/scripts/release.sh" "${args[@]}" 2>&1)
+        status=$?
+        set -e
+        [ "$status" = 1 ] || fail "$what, $run: exit code $status, expected 1: $message"
+        grep -q 'broken on purpose' <<<"$message" && grep -q '^release: the build failed' <<<"$message" ||
+            fail "$what, $run: says '$message'"
+        diff -r "$work/dist-before" "$elsewhere/dist" >"$work/dist.diff" ||
+            fail "$what, $run: dist/ changed: $(head -c 300 "$work/dist.diff")"
+        ok "$what, $run: exit code 1, dist/ unchanged byte for byte, the build's error shown:"
+        grep -m 1 -A 1 'Error\|error:' <<<"$message" | sed 's/^ */        /'
+        grep '^release: the build failed' <<<"$message" | sed 's/^/        /'
+    done
+    cp "$work/unbroken" "$elsewhere/$file"
+done <<'EOF'
+app/UPrincipal.cpp|#error broken on purpose|a compile error
+CMakeLists.txt|message(FATAL_ERROR "broken on purpose")|a configure error
 EOF
 
 echo "release: stage passed in $((SECONDS - start)) s; the i686 release is $(stat -c %s "$pem/ZALUpdate.exe") bytes" \

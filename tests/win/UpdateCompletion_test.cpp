@@ -49,10 +49,11 @@ std::string SignedProgram() {
     return bytes;
 }
 
-// A file held open without sharing, as a ZAL that is still exiting holds its own.
-UniqueFile Hold(const std::string& path) {
-    UniqueFile file(
-        ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+// A file held open without sharing, as a ZAL that is still exiting holds its own; or sharing deletion, as
+// Windows holds a running program's image, which may then be renamed but not replaced.
+UniqueFile Hold(const std::string& path, DWORD share = 0) {
+    UniqueFile file(::CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     EXPECT_TRUE(file) << path;
     return file;
 }
@@ -381,7 +382,7 @@ TEST_F(CompletionTest, RegressionReadOnlyStagedCopyNeverFinished) {
 }
 
 // A read-only staged copy loses its bit, and takes the installed file's access rules, only when it is
-// installed: one that stays, because the installed file is still held, keeps both.
+// installed: one that stays, because the rename over the running program is refused, keeps both.
 TEST_F(CompletionTest, StagedCopyThatStaysKeepsItsBitAndItsRules) {
     ASSERT_NO_FATAL_FAILURE(LayOutBoth());
     ASSERT_NO_FATAL_FAILURE(test::SetAccessRules(FDir / "ZAL.exe", EveryoneRuns));
@@ -389,7 +390,7 @@ TEST_F(CompletionTest, StagedCopyThatStaysKeepsItsBitAndItsRules) {
     ASSERT_TRUE(::SetFileAttributesA((FDir / "ZAL.upd").c_str(), FILE_ATTRIBUTE_READONLY));
     const std::string rules = test::AccessRules(FDir / "ZAL.upd");
     Listing before = ListDirectory(FDir.Path());
-    UniqueFile held = Hold(FDir / "ZAL.exe");
+    UniqueFile held = Hold(FDir / "ZAL.exe", FILE_SHARE_READ | FILE_SHARE_DELETE);
 
     RunExpectingFailure("ZAL.exe");
     held.Reset();

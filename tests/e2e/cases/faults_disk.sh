@@ -9,22 +9,25 @@ source "$(dirname "$0")/../lib/faults.sh"
 KIB=1024
 
 # The mounts of this run lie in a directory named after its process, away from the work directory, which
-# the next run of the case clears; those of runs that no longer exist (killed before they could unmount)
-# are taken down here.
+# the next run of the case clears. Each run holds DIR.lock while it lives; the mounts of runs that no longer
+# hold theirs (killed before they could unmount) are taken down here. Whether a process of that number
+# exists says nothing: it may be any other program's.
 MOUNTS=$E2E_HOME/faults-mounts
 mkdir -p "$MOUNTS"
+OWN_MOUNTS=$MOUNTS/$$
 for old in "$MOUNTS"/*; do
     [ -d "$old" ] || continue
-    kill -0 "${old##*/}" 2>/dev/null && continue
-    for point in "$old"/*; do
-        if mountpoint -q "$point"; then
-            umount "$point" 2>/dev/null || umount -l "$point"
-        fi
-    done
-    rm -rf "$old"
+    exec {old_lock}>"$old.lock"
+    if flock -n "$old_lock"; then
+        for point in "$old"/*; do
+            if mountpoint -q "$point"; then
+                umount "$point" 2>/dev/null || umount -l "$point"
+            fi
+        done
+        rm -rf "$old" "$old.lock"
+    fi
+    exec {old_lock}>&-
 done
-OWN_MOUNTS=$MOUNTS/$$
-mkdir -p "$OWN_MOUNTS"
 
 # Whether this machine lets the case mount a tmpfs; prints the reason when it does not.
 mount_unavailable() {
@@ -98,6 +101,10 @@ STAGED=$((1536 * KIB + 1000))
 TRIALS=("1 one page" "100000 all the copy")
 
 e2e_start
+# Taken once the session's programs run: they would hold it past this run's end.
+exec {OWN_LOCK}>"$OWN_MOUNTS.lock"
+flock "$OWN_LOCK"
+mkdir -p "$OWN_MOUNTS"
 if reason=$(mount_unavailable); then
     faults_skip "full disk takes the update" "$reason"
 else
@@ -107,5 +114,5 @@ else
     done
 fi
 # A mount still in place (its tool would not let go) is left to the next run.
-rmdir "$OWN_MOUNTS"/* "$OWN_MOUNTS" 2>/dev/null || true
+{ rmdir "$OWN_MOUNTS"/* "$OWN_MOUNTS" && rm -f "$OWN_MOUNTS.lock"; } 2>/dev/null || true
 e2e_finish

@@ -6,7 +6,9 @@ set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
 
 start_and_check() { # checker options beyond the label's and the button's rectangles
-    e2e_tool_start "$(e2e_install tool)" ZAL.exe
+    local dir
+    dir=$(e2e_install tool)
+    e2e_tool_start "$dir" ZAL.exe
     assert_eq 70 "${#E2E_LABEL_CAPTION}" "characters in the label's caption"
     e2e_check_form_picture "$E2E_FORM" "$@"
     assert_eq "487 90" "$CW $CH" "client area"

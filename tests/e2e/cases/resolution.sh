@@ -44,7 +44,9 @@ test_layout_grows_by_n_over_13() {
     assert_ne 13 "$N" "N at 120 pixels per inch"
     e2e_log "N = $N"
 
-    e2e_tool_start "$(e2e_install tool)" ZAL.exe
+    local dir
+    dir=$(e2e_install tool)
+    e2e_tool_start "$dir" ZAL.exe
     local cx=${R[cx]} cy=${R[cy]} x=${R[x]} y=${R[y]} w=${R[w]} h=${R[h]}
     local client_w client_h
     client_w=$(mul_div 487 "$N" 13)

@@ -20,7 +20,9 @@ screen_size() {
 
 test_maximised_panel_fills_and_button_stays() {
     screen_size
-    e2e_launch_tool "$(e2e_install maximised)" ZAL.exe show=SW_SHOWMAXIMIZED
+    local dir
+    dir=$(e2e_install maximised)
+    e2e_launch_tool "$dir" ZAL.exe show=SW_SHOWMAXIMIZED
     probe_ok waitwin class=TFormPrincipal visible=1
     E2E_FORM=${R[hwnd]}
     e2e_wait_for 10 "the window maximised over the screen" is_zoomed_over_screen
@@ -49,7 +51,9 @@ test_maximised_panel_fills_and_button_stays() {
 
 test_minimised_shows_only_the_application_window() {
     screen_size
-    e2e_launch_tool "$(e2e_install minimised)" ZAL.exe show=SW_SHOWMINNOACTIVE
+    local dir
+    dir=$(e2e_install minimised)
+    e2e_launch_tool "$dir" ZAL.exe show=SW_SHOWMINNOACTIVE
     probe_ok waitwin class=TApplication visible=1
     E2E_APP=${R[hwnd]}
     e2e_wait_for 10 "the application window minimised" is_iconic "$E2E_APP"

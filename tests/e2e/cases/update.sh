@@ -2,7 +2,8 @@
 # The update end to end, as ZAL starts the tool: for each argument, the installation on disk byte for byte
 # after Enter, exit code 0, and the window gone no sooner than 3 s after the press, whether or not
 # anything was replaced. The staged copies are whole programs and DLLs (e2e_put), and a signed one is applied,
-# and so is a 32-bit one over a 64-bit ZAL.exe, since 64-bit Windows runs both.
+# and so is a 32-bit one over a 64-bit ZAL.exe, since 64-bit Windows runs both; the installed file keeps its
+# access rules.
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
 
@@ -109,6 +110,28 @@ test_32_bit_staged_copy_is_applied_over_a_64_bit_program() {
     assert_zal_updated "$dir"
 }
 
+# A rename carries the staged copy's own access rules. ZAL may stage its update where only its user may read
+# it (mode 600), or leave it writable by everybody (666); either way ZAL.exe keeps the rules it had: everybody
+# may still run it, and nobody else may change it. Wine keeps a file's access list as its Unix mode.
+test_installed_file_keeps_its_access_rules() { # NAME STAGED_MODE
+    local dir rules
+    dir=$(e2e_install "rules-$1")
+    e2e_put "$dir" ZAL.exe ZAL.upd
+    chmod 755 "$dir/ZAL.exe"
+    chmod "$2" "$dir/ZAL.upd"
+    probe_ok rules "path=$(winpath "$dir/ZAL.exe")"
+    rules=${R[sddl]}
+    [[ $rules == *"(A;;0x1200a9;;;WD)"* ]] || e2e_fail "everybody may not run the installed ZAL.exe: $rules"
+    probe_ok rules "path=$(winpath "$dir/ZAL.upd")"
+    [ "${R[sddl]}" != "$rules" ] || e2e_fail "the staged copy has the installed file's rules already: $rules"
+    run_and_press "$dir" ZAL.exe
+    assert_zal_updated "$dir"
+    probe_ok rules "path=$(winpath "$dir/ZAL.exe")"
+    assert_eq "$rules" "${R[sddl]}" "the access rules of the updated ZAL.exe"
+    # What the other users of the machine may do (Wine derives the group's bits from the list anew).
+    assert_eq r-x "$(stat -c %A "$dir/ZAL.exe" | cut -c8-10)" "what others may do with the updated ZAL.exe"
+}
+
 e2e_start --geometry 1280x1024x24
 e2e_test "ZAL.exe replaced by ZAL.upd" replaced_by_its_staged_copy zal ZAL.exe ZAL.upd
 e2e_test "Glimae.dll replaced by Glimae.upd, ZAL.upd left alone" replaced_by_its_staged_copy glimae Glimae.dll Glimae.upd
@@ -124,4 +147,8 @@ e2e_test "absent target: created from the staged copy" test_absent_target_is_cre
 e2e_test "whole signed staged copy: applied" test_whole_signed_staged_copy_is_applied
 e2e_test "32-bit staged copy over a 64-bit ZAL.exe: applied" \
     test_32_bit_staged_copy_is_applied_over_a_64_bit_program
+e2e_test "staged copy only its writer may read: ZAL.exe keeps its rules" \
+    test_installed_file_keeps_its_access_rules own 600
+e2e_test "staged copy everybody may write: ZAL.exe keeps its rules" \
+    test_installed_file_keeps_its_access_rules everybody 666
 e2e_finish

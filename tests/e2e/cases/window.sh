@@ -5,7 +5,9 @@ set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
 
 start_tool() {
-    e2e_tool_start "$(e2e_install tool)" ZAL.exe
+    local dir
+    dir=$(e2e_install tool)
+    e2e_tool_start "$dir" ZAL.exe
 }
 
 test_main_window_class_styles_and_owner() {

@@ -7,8 +7,9 @@
 e2e_xwindow() {
     local x=$1 y=$2 w=$(($3 > 0 ? $3 : 1)) h=$(($4 > 0 ? $4 : 1)) tries=0 id
     while [ $tries -lt 100 ]; do
+        # xwininfo fails when a window goes while it lists them; the next try lists again.
         id=$(xwininfo -root -children 2>/dev/null | awk -v g="${w}x${h}+${x}+${y}" '
-            $1 ~ /^0x/ { for (i = 2; i <= NF; i++) if ($i == g) { print $1; exit } }')
+            $1 ~ /^0x/ { for (i = 2; i <= NF; i++) if ($i == g) { print $1; exit } }') || true
         if [ -n "$id" ] && xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'; then
             printf '%s\n' "$id"
             return 0

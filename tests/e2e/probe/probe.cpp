@@ -5,6 +5,8 @@
 // The probe's own clock (QueryPerformanceCounter) is the reference for every elapsed time it reports.
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <fcntl.h>
 #include <io.h>
 
@@ -433,7 +435,7 @@ public:
             {"sleep", &Probe::SleepFor},    {"waitgone", &Probe::WaitGone},
             {"waitexit", &Probe::WaitExit}, {"kill", &Probe::Kill},
             {"metrics", &Probe::Metrics},   {"adjust", &Probe::Adjust},
-            {"textsize", &Probe::TextSize}, {"move", &Probe::Move},
+            {"textsize", &Probe::TextSize}, {"rules", &Probe::Rules},
             {"hungpoll", &Probe::HungPoll},
         };
         // The fault suite's own verbs.
@@ -1175,14 +1177,21 @@ private:
         record.Emit();
     }
 
-    // move from=PATH to=PATH [flags=N]: MoveFileExA, by default replacing the destination and writing
-    // through, as a file is put in place in one step; a failure carries the system's error code.
-    void Move(const Args& args) {
-        DWORD flags =
-            static_cast<DWORD>(args.Int("flags", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
-        if (!MoveFileExA(args.Str("from").c_str(), args.Str("to").c_str(), flags)) {
-            FailLastError("MoveFileExA failed");
+    // rules path=P: the access list of P's file, as SDDL.
+    void Rules(const Args& args) {
+        const std::string path = args.Str("path");
+        DWORD needed = 0;
+        GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+        std::string descriptor(needed, '\0');
+        char* text = nullptr;
+        if (needed == 0 ||
+            !GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed) ||
+            !ConvertSecurityDescriptorToStringSecurityDescriptorA(
+                descriptor.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+            FailLastError("cannot read the access rules of " + path);
         }
+        Record("rules").Add("path", path).Add("sddl", text).Emit();
+        LocalFree(text);
     }
 
     Clock m_clock;
