@@ -59,11 +59,6 @@ const ImageCase Cases[] = {
     // Whether the machine runs here is the system's to say: the image is whole whatever it names.
     {"ProgramArm64", [] { return MakeProgram({.Pe32Plus = true, .Machine = MachineArm64}); },
      ImageKind::Program, ImageVerdict::Complete, false, MachineArm64},
-    {"LibraryItanium",
-     [] { return MakeProgram({.Kind = ImageKind::Library, .Pe32Plus = true, .Machine = 0x200}); },
-     ImageKind::Library, ImageVerdict::Complete, false, 0x200},
-    {"CutArm64", [] { return MakeProgram({.Pe32Plus = true, .Machine = MachineArm64}).substr(0, 1500); },
-     ImageKind::Program, ImageVerdict::Incomplete},
     {"Empty", [] { return std::string(); }, ImageKind::Program, ImageVerdict::Incomplete},
     {"CutInHalf", [] { return Program().substr(0, 100 * 1024); }, ImageKind::Program,
      ImageVerdict::Incomplete},

@@ -93,7 +93,6 @@ INSTANTIATE_TEST_SUITE_P(
         MachineCase{"X64ProgramOn32BitWindows", MachineI386, "ZAL.exe", MachineAmd64, MachineI386, false},
         MachineCase{"X64LibraryOn32BitWindows", MachineI386, "Glimae.dll", MachineAmd64, MachineI386, false},
         MachineCase{"X86ProgramOn32BitWindows", MachineI386, "ZAL.exe", MachineI386, MachineI386, true},
-        MachineCase{"Arm64ProgramOn64BitWindows", MachineAmd64, "ZAL.exe", MachineArm64, MachineAmd64, false},
         MachineCase{"X64LibraryBeside32BitFiles", MachineAmd64, "Glimae.dll", MachineAmd64, MachineI386,
                     true},
         MachineCase{"X86ProgramBeside64BitFiles", MachineAmd64, "ZAL.exe", MachineI386, MachineAmd64, true}),
