@@ -3,6 +3,7 @@
 #include <softpub.h>
 #include <wintrust.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,12 @@ DWORD ReadHead(HANDLE file, std::vector<unsigned char>& head, std::uint64_t& siz
 
 using WinVerifyTrustProc = LONG(WINAPI*)(HWND, GUID*, LPVOID);
 
+// The last error, or fallback when the failed call left none: a refusal must never read as success.
+DWORD LastErrorOr(DWORD fallback) {
+    const DWORD error = ::GetLastError();
+    return error != ERROR_SUCCESS ? error : fallback;
+}
+
 WinVerifyTrustProc LoadWinVerifyTrust(DWORD& error) {
     static WinVerifyTrustProc proc = nullptr;
     if (proc != nullptr) {
@@ -45,20 +52,83 @@ WinVerifyTrustProc LoadWinVerifyTrust(DWORD& error) {
     char system[MAX_PATH + 1] = {};
     UINT length = ::GetSystemDirectoryA(system, sizeof system);
     if (length == 0 || length >= sizeof system) {
-        error = length == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+        error = length == 0 ? LastErrorOr(ERROR_PATH_NOT_FOUND) : ERROR_FILENAME_EXCED_RANGE;
         return nullptr;
     }
     // A full path, and its own directory searched for what it needs: a wintrust.dll planted beside the tool
     // is never the one loaded.
     const std::string path = std::string(system) + "\\wintrust.dll";
     HMODULE module = ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    FARPROC found = module != nullptr ? ::GetProcAddress(module, "WinVerifyTrust") : nullptr;
-    if (found == nullptr) {
-        error = ::GetLastError();
+    if (module == nullptr) {
+        error = LastErrorOr(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
+    FARPROC found = ::GetProcAddress(module, "WinVerifyTrust");
+    if (found == nullptr) {
+        error = LastErrorOr(ERROR_PROC_NOT_FOUND);
+        ::FreeLibrary(module);
+        return nullptr;
+    }
+    // The module stays loaded for the process's life: proc points into it.
     proc = reinterpret_cast<WinVerifyTrustProc>(reinterpret_cast<void*>(found));
     return proc;
+}
+
+template <typename Proc>
+Proc Kernel32Proc(const char* name) {
+    // Looked up, not imported: a system without the call must still run the tool.
+    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    FARPROC proc = kernel != nullptr ? ::GetProcAddress(kernel, name) : nullptr;
+    return reinterpret_cast<Proc>(reinterpret_cast<void*>(proc));
+}
+
+std::uint16_t MachineOfArchitecture(WORD architecture) {
+    switch (architecture) {
+    case PROCESSOR_ARCHITECTURE_INTEL:
+        return MachineI386;
+    case PROCESSOR_ARCHITECTURE_AMD64:
+        return MachineAmd64;
+    case PROCESSOR_ARCHITECTURE_ARM64:
+        return MachineArm64;
+    case PROCESSOR_ARCHITECTURE_IA64:
+        return IMAGE_FILE_MACHINE_IA64;
+    case PROCESSOR_ARCHITECTURE_ARM:
+        return IMAGE_FILE_MACHINE_ARMNT;
+    default:
+        return IMAGE_FILE_MACHINE_UNKNOWN;
+    }
+}
+
+// The machine of the system's own code. IsWow64Process2 tells it to any process, x86 on ARM64 too. Before
+// it (Windows 10 1709) no Windows emulated another machine than x86, and GetNativeSystemInfo tells the
+// machine under WoW64 as it does under a native process, which is all that IsWow64Process would add.
+std::uint16_t AskNativeMachine() {
+    using IsWow64Process2Proc = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+    if (auto isWow64Process2 = Kernel32Proc<IsWow64Process2Proc>("IsWow64Process2")) {
+        USHORT process = IMAGE_FILE_MACHINE_UNKNOWN;
+        USHORT native = IMAGE_FILE_MACHINE_UNKNOWN;
+        if (isWow64Process2(::GetCurrentProcess(), &process, &native) &&
+            native != IMAGE_FILE_MACHINE_UNKNOWN) {
+            return native;
+        }
+    }
+    SYSTEM_INFO info{};
+    ::GetNativeSystemInfo(&info);
+    return MachineOfArchitecture(info.wProcessorArchitecture);
+}
+
+// GetMachineTypeAttributes (Windows 11 on): whether machine's code runs in user mode, natively or emulated.
+// Empty where the system has no such call, or it fails.
+std::optional<bool> AskUserMode(std::uint16_t machine) {
+    constexpr int UserEnabled = 0x1; // MACHINE_ATTRIBUTES
+    using GetMachineTypeAttributesProc = HRESULT(WINAPI*)(USHORT, int*);
+    static const auto getMachineTypeAttributes =
+        Kernel32Proc<GetMachineTypeAttributesProc>("GetMachineTypeAttributes");
+    int attributes = 0;
+    if (getMachineTypeAttributes == nullptr || FAILED(getMachineTypeAttributes(machine, &attributes))) {
+        return std::nullopt;
+    }
+    return (attributes & UserEnabled) != 0;
 }
 
 std::wstring Wide(const std::string& ansi) {
@@ -101,8 +171,8 @@ DWORD VerifyEmbeddedSignature(HANDLE file, const std::string& path) {
 }
 
 bool SystemRunsMachine(std::uint16_t machine) {
-    (void)machine;
-    return true; // TODO(machine): ask Windows
+    static const std::uint16_t native = AskNativeMachine(); // a process never moves to another machine
+    return MachineRuns(machine, {native, AskUserMode(machine)});
 }
 
 DWORD StagedImageRefusal(HANDLE file, const std::string& path, ImageKind kind, const MachineQuery& runs) {
@@ -118,10 +188,7 @@ DWORD StagedImageRefusal(HANDLE file, const std::string& path, ImageKind kind, c
     if (!runs(check.Machine)) {
         return ERROR_EXE_MACHINE_TYPE_MISMATCH;
     }
-    if (check.Signed && SignatureRefused(VerifyEmbeddedSignature(file, path))) {
-        return ERROR_FILE_CORRUPT; // the bytes are not the ones that were signed
-    }
-    return ERROR_SUCCESS;
+    return check.Signed ? SignatureRefusal(VerifyEmbeddedSignature(file, path)) : ERROR_SUCCESS;
 }
 
 } // namespace zal

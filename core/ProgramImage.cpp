@@ -1,6 +1,7 @@
 #include "core/ProgramImage.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace zal {
 
@@ -135,36 +136,69 @@ ImageCheck CheckProgramImage(std::span<const unsigned char> head, std::uint64_t 
     return {ImageVerdict::Complete, hasCertificates, machine};
 }
 
-bool SignatureRefused(std::uint32_t trustResult) {
-    constexpr std::uint32_t CertExpired = 0x800B0101;       // CERT_E_EXPIRED, first of the chain's results
-    constexpr std::uint32_t CertInvalidName = 0x800B0114;   // CERT_E_INVALID_NAME, the last of them
-    constexpr std::uint32_t CertRevoked = 0x800B010C;       // CERT_E_REVOKED
-    constexpr std::uint32_t ExplicitDistrust = 0x800B0111;  // TRUST_E_EXPLICIT_DISTRUST
-    constexpr std::uint32_t SubjectNotTrusted = 0x800B0004; // TRUST_E_SUBJECT_NOT_TRUSTED
-    constexpr std::uint32_t CounterSigner = 0x80096003;     // TRUST_E_COUNTER_SIGNER
-    constexpr std::uint32_t CertSignature = 0x80096004;     // TRUST_E_CERT_SIGNATURE
-    constexpr std::uint32_t TimeStamp = 0x80096005;         // TRUST_E_TIME_STAMP
-    constexpr std::uint32_t BasicConstraints = 0x80096019;  // TRUST_E_BASIC_CONSTRAINTS
-    constexpr std::uint32_t FinancialCriteria = 0x8009601E; // TRUST_E_FINANCIAL_CRITERIA
-    constexpr std::uint32_t CryptRevoked = 0x80092010;      // CRYPT_E_REVOKED
-    constexpr std::uint32_t NoRevocationDll = 0x80092011;   // CRYPT_E_NO_REVOCATION_DLL, up to
-    constexpr std::uint32_t NotInRevocationDb = 0x80092014; // CRYPT_E_NOT_IN_REVOCATION_DATABASE
-    constexpr std::uint32_t SecuritySettings = 0x80092026;  // CRYPT_E_SECURITY_SETTINGS
-    constexpr std::uint32_t NoTrustedSigner = 0x8009202B;   // CRYPT_E_NO_TRUSTED_SIGNER
-
-    if (trustResult == 0 || trustResult == CertRevoked || trustResult == ExplicitDistrust ||
-        trustResult == CryptRevoked) {
-        return trustResult != 0;
+bool MachineRuns(std::uint16_t machine, const MachineSupport& support) {
+    if (support.UserMode) {
+        return *support.UserMode;
     }
-    const bool signerTrust = (trustResult >= CertExpired && trustResult <= CertInvalidName) ||
-                             (trustResult >= NoRevocationDll && trustResult <= NotInRevocationDb) ||
-                             trustResult == SubjectNotTrusted || trustResult == CounterSigner ||
-                             trustResult == CertSignature || trustResult == TimeStamp ||
-                             trustResult == BasicConstraints || trustResult == FinancialCriteria ||
-                             trustResult == SecuritySettings || trustResult == NoTrustedSigner;
-    // Anything else (a digest that does not match, no signature in a table that promises one, a signature
-    // that cannot be decoded, or a check that could not run) leaves the bytes unconfirmed.
-    return !signerTrust;
+    if (machine == MachineI386) {
+        return support.Native == MachineI386 || support.Native == MachineAmd64 ||
+               support.Native == MachineArm64;
+    }
+    return (machine == MachineAmd64 || machine == MachineArm64) && machine == support.Native;
+}
+
+std::uint32_t SignatureRefusal(std::uint32_t trustResult) {
+    // The results that speak of whom a signature comes from, not of what it covers: the signer's certificate
+    // and its chain, and revocation checks that an offline machine cannot make. Left out on purpose:
+    // CERT_E_REVOKED and TRUST_E_EXPLICIT_DISTRUST, a signer that the machine has turned down; and
+    // TRUST_E_FAIL (0x800B010B), a generic failure that names no step, so nothing says the bytes matched.
+    // CERT_E_MALFORMED is in: a certificate's field (its subject or issuer name) is missing or empty.
+    static constexpr std::uint32_t Accepted[] = {
+        0,
+        0x80092011, // CRYPT_E_NO_REVOCATION_DLL
+        0x80092012, // CRYPT_E_NO_REVOCATION_CHECK
+        0x80092013, // CRYPT_E_REVOCATION_OFFLINE
+        0x80092014, // CRYPT_E_NOT_IN_REVOCATION_DATABASE
+        0x80092026, // CRYPT_E_SECURITY_SETTINGS
+        0x8009202B, // CRYPT_E_NO_TRUSTED_SIGNER
+        0x80096003, // TRUST_E_COUNTER_SIGNER
+        0x80096004, // TRUST_E_CERT_SIGNATURE: a certificate of the chain, not the file
+        0x80096005, // TRUST_E_TIME_STAMP
+        0x80096019, // TRUST_E_BASIC_CONSTRAINTS
+        0x8009601E, // TRUST_E_FINANCIAL_CRITERIA
+        0x800B0004, // TRUST_E_SUBJECT_NOT_TRUSTED
+        0x800B0101, // CERT_E_EXPIRED
+        0x800B0102, // CERT_E_VALIDITYPERIODNESTING
+        0x800B0103, // CERT_E_ROLE
+        0x800B0104, // CERT_E_PATHLENCONST
+        0x800B0105, // CERT_E_CRITICAL
+        0x800B0106, // CERT_E_PURPOSE
+        0x800B0107, // CERT_E_ISSUERCHAINING
+        0x800B0108, // CERT_E_MALFORMED
+        0x800B0109, // CERT_E_UNTRUSTEDROOT: a self-signed or private certificate
+        0x800B010A, // CERT_E_CHAINING
+        0x800B010D, // CERT_E_UNTRUSTEDTESTROOT
+        0x800B010E, // CERT_E_REVOCATION_FAILURE
+        0x800B010F, // CERT_E_CN_NO_MATCH
+        0x800B0110, // CERT_E_WRONG_USAGE
+        0x800B0112, // CERT_E_UNTRUSTEDCA
+        0x800B0113, // CERT_E_INVALID_POLICY
+        0x800B0114, // CERT_E_INVALID_NAME
+    };
+    constexpr std::uint32_t FileCorrupt = 1392; // ERROR_FILE_CORRUPT
+    constexpr std::uint32_t Win32Facility = 0x80070000;
+    if (std::find(std::begin(Accepted), std::end(Accepted), trustResult) != std::end(Accepted)) {
+        return 0;
+    }
+    // A system error (HRESULT_FROM_WIN32) says why the check could not run, wintrust.dll that cannot be
+    // loaded among them: its own text tells the user more than "corrupt" would, and the copy stays refused.
+    const std::uint32_t win32Code = trustResult & 0xFFFF;
+    if ((trustResult & 0xFFFF0000) == Win32Facility && win32Code != 0) {
+        return win32Code;
+    }
+    // Anything else is a file not to install: a digest that does not match, no signature in a table that
+    // promises one, a signature that cannot be decoded, a signer that is revoked or distrusted.
+    return FileCorrupt;
 }
 
 } // namespace zal

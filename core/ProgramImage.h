@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 
 namespace zal {
@@ -15,6 +16,26 @@ enum class ImageKind { Program, Library };
 
 // Whether this Windows runs programs built for a COFF machine (IMAGE_FILE_MACHINE_*) in user mode.
 using MachineQuery = std::function<bool(std::uint16_t machine)>;
+
+// The COFF machines that the machine rule knows without asking.
+inline constexpr std::uint16_t MachineI386 = 0x014C;
+inline constexpr std::uint16_t MachineAmd64 = 0x8664;
+inline constexpr std::uint16_t MachineArm64 = 0xAA64;
+
+// What the system says about running one machine's programs.
+struct MachineSupport {
+    std::uint16_t Native = 0; // its own machine (IsWow64Process2, or GetNativeSystemInfo before it)
+    // Whether that machine's code runs in user mode (GetMachineTypeAttributes); empty where the system cannot
+    // say: before Windows 11, or when the call fails.
+    std::optional<bool> UserMode;
+};
+
+// Whether a program built for machine runs on a system that says what support says. The system's own answer
+// decides where it has one: it knows its emulators (x64 on ARM64) and the ones it lacks (Server Core without
+// WoW64). Without one, x86 runs on x86, x64 and ARM64 Windows, x64 and ARM64 on their own kind only, and any
+// other machine nowhere: a staged copy that might not start is no update, since nothing is left to go back
+// to.
+bool MachineRuns(std::uint16_t machine, const MachineSupport& support);
 
 // How many leading bytes of a file the rule needs: the headers and the section table of any real program
 // fit. A file whose headers reach further is not taken for a program.
@@ -40,11 +61,13 @@ struct ImageCheck {
 // stay inside head, and every offset and size is added in 64 bits, so hostile values cannot overflow.
 ImageCheck CheckProgramImage(std::span<const unsigned char> head, std::uint64_t fileSize, ImageKind expected);
 
-// Whether WinVerifyTrust's result for a signed staged copy refuses it: its bytes do not match the signature,
-// the signature cannot be read, or the system says the signer is revoked or distrusted. Results about a
-// trust that is merely missing (an untrusted or test root, an expired or unusable certificate, a broken
-// chain, a revocation state that an offline machine cannot know, a time stamp) do not refuse: whom to trust
-// is the machine's policy, not the tool's, and an offline machine must still update.
-bool SignatureRefused(std::uint32_t trustResult);
+// The error that refuses a signed staged copy for WinVerifyTrust's result, or 0 when the result lets it in.
+// Its bytes do not match the signature, the signature cannot be read, or the system says the signer is
+// revoked or distrusted: ERROR_FILE_CORRUPT. A system error in the place of a result (HRESULT_FROM_WIN32,
+// as when wintrust.dll cannot be loaded) is that error's own code. Results about a trust that is merely
+// missing (an untrusted or test root, an expired or unusable certificate, a broken chain, a revocation state
+// that an offline machine cannot know, a time stamp) let it in: whom to trust is the machine's policy, not
+// the tool's, and an offline machine must still update.
+std::uint32_t SignatureRefusal(std::uint32_t trustResult);
 
 } // namespace zal

@@ -1,5 +1,6 @@
-// zal_make_program OUT [dll] [64] [size=BYTES] [overlay=BYTES] [variant=N]: writes a program image (a DLL
-// with "dll", x86-64 with "64") made by MakeProgram to OUT, for the shell suites to stage. Built natively.
+// zal_make_program OUT [dll] [64] [machine=N] [size=BYTES] [overlay=BYTES] [variant=N]: writes a program
+// image (a DLL with "dll", PE32+ for x86-64 with "64", for the COFF machine N with machine=, as 0xAA64 for
+// ARM64) made by MakeProgram to OUT, for the shell suites to stage. Built natively.
 #include "testkit/ProgramMaker.h"
 
 #include <cstdio>
@@ -9,7 +10,9 @@
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s OUT [dll] [64] [size=BYTES] [overlay=BYTES] [variant=N]\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s OUT [dll] [64] [machine=N] [size=BYTES] [overlay=BYTES] [variant=N]\n",
+                     argv[0]);
         return 2;
     }
     zal::testkit::ProgramShape shape;
@@ -23,6 +26,8 @@ int main(int argc, char** argv) {
             shape.Kind = zal::ImageKind::Library;
         } else if (std::strcmp(arg, "64") == 0) {
             shape.Pe32Plus = true;
+        } else if (std::strncmp(arg, "machine=", 8) == 0) {
+            shape.Machine = static_cast<std::uint16_t>(number("machine="));
         } else if (std::strncmp(arg, "size=", 5) == 0) {
             shape.Size = number("size=");
         } else if (std::strncmp(arg, "overlay=", 8) == 0) {

@@ -63,7 +63,7 @@ std::string MakeProgram(const ProgramShape& shape) {
     Put(image, 0x3C, made::PeOffset, 4);
     const std::size_t pe = made::PeOffset;
     image.replace(pe, 4, std::string("PE\0\0", 4));
-    Put(image, pe + 4, plus ? 0x8664 : 0x14C, 2);
+    Put(image, pe + 4, shape.Machine != 0 ? shape.Machine : plus ? 0x8664 : 0x14C, 2);
     Put(image, made::SectionCountOffset, SectionCount, 2);
     Put(image, pe + 4 + 16, OptionalSize(plus), 2);
     std::uint16_t characteristics = 0x0002 | (plus ? 0x0020 : 0x0100); // executable; large-address or 32-bit

@@ -13,6 +13,9 @@ namespace zal::testkit {
 struct ProgramShape {
     ImageKind Kind = ImageKind::Program;
     bool Pe32Plus = false; // x86-64 instead of i386
+    // The COFF machine that the header names, for another machine than the one that goes with the optional
+    // header (ARM64 with PE32+, say); 0 names that one.
+    std::uint16_t Machine = 0;
     // The file's whole size at least: the data section grows to fill it, so that any cut shows.
     std::size_t Size = 0;
     // Bytes of the file's own after the last section, which the image does not describe (as installers and

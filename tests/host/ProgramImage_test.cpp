@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
+#include <optional>
 #include <string>
 
 namespace zal {
@@ -32,6 +34,7 @@ struct ImageCase {
     ImageKind Expected;
     ImageVerdict Verdict;
     bool Signed = false;
+    std::uint16_t Machine = 0; // recorded for a complete image only
 };
 
 std::string Program(std::size_t size = 200 * 1024) {
@@ -46,12 +49,16 @@ std::string WithCertificateTable(std::string image, std::size_t offset, std::siz
 }
 
 const ImageCase Cases[] = {
-    {"Program", [] { return Program(); }, ImageKind::Program, ImageVerdict::Complete},
+    {"Program", [] { return Program(); }, ImageKind::Program, ImageVerdict::Complete, false, MachineI386},
     {"Library", [] { return MakeProgram({.Kind = ImageKind::Library}); }, ImageKind::Library,
-     ImageVerdict::Complete},
-    {"Program64", [] { return MakeProgram({.Pe32Plus = true}); }, ImageKind::Program, ImageVerdict::Complete},
+     ImageVerdict::Complete, false, MachineI386},
+    {"Program64", [] { return MakeProgram({.Pe32Plus = true}); }, ImageKind::Program, ImageVerdict::Complete,
+     false, MachineAmd64},
     {"Library64", [] { return MakeProgram({.Kind = ImageKind::Library, .Pe32Plus = true}); },
-     ImageKind::Library, ImageVerdict::Complete},
+     ImageKind::Library, ImageVerdict::Complete, false, MachineAmd64},
+    // Whether the machine runs here is the system's to say: the image is whole whatever it names.
+    {"ProgramArm64", [] { return MakeProgram({.Pe32Plus = true, .Machine = MachineArm64}); },
+     ImageKind::Program, ImageVerdict::Complete, false, MachineArm64},
     {"Empty", [] { return std::string(); }, ImageKind::Program, ImageVerdict::Incomplete},
     {"CutInHalf", [] { return Program().substr(0, 100 * 1024); }, ImageKind::Program,
      ImageVerdict::Incomplete},
@@ -73,9 +80,9 @@ const ImageCase Cases[] = {
     {"CutLibraryForTheProgram", [] { return MakeProgram({.Kind = ImageKind::Library}).substr(0, 1500); },
      ImageKind::Program, ImageVerdict::Incomplete},
     {"Overlay1MiB", [] { return MakeProgram({.Overlay = 1024 * 1024}); }, ImageKind::Program,
-     ImageVerdict::Complete},
+     ImageVerdict::Complete, false, MachineI386},
     {"OverlayCutShort", [] { return MakeProgram({.Overlay = 1024 * 1024}).substr(0, 900 * 1024); },
-     ImageKind::Program, ImageVerdict::Complete},
+     ImageKind::Program, ImageVerdict::Complete, false, MachineI386},
     {"SectionPastTheEnd",
      [] {
          std::string image = Program();
@@ -106,7 +113,7 @@ const ImageCase Cases[] = {
          PutU32(image, made::LastSectionHeaderOffset(false) + 20, 0xFFFFFFFF);
          return image;
      },
-     ImageKind::Program, ImageVerdict::Complete},
+     ImageKind::Program, ImageVerdict::Complete, false, MachineI386},
     {"HeadersLargerThanTheFile",
      [] {
          std::string image = Program();
@@ -115,7 +122,7 @@ const ImageCase Cases[] = {
      },
      ImageKind::Program, ImageVerdict::Incomplete},
     {"SignedWhole", [] { return WithCertificateTable(Program(), 200 * 1024 - 2048, 2048); },
-     ImageKind::Program, ImageVerdict::Complete, true},
+     ImageKind::Program, ImageVerdict::Complete, true, MachineI386},
     {"CertificateTablePastTheEnd", [] { return WithCertificateTable(Program(), 200 * 1024 - 2048, 2049); },
      ImageKind::Program, ImageVerdict::Incomplete},
     {"CertificateTableAtAHugeOffset", [] { return WithCertificateTable(Program(), 0xFFFFFFFF, 0xFFFFFFFF); },
@@ -151,7 +158,7 @@ const ImageCase Cases[] = {
          PutU32(image, made::OptionalOffset + 92, 4);
          return image;
      },
-     ImageKind::Program, ImageVerdict::Complete},
+     ImageKind::Program, ImageVerdict::Complete, false, MachineI386},
     {"NotPe",
      [] {
          std::string image = Program();
@@ -167,6 +174,7 @@ TEST_P(ProgramImageRule, DecidesFromTheHeadersAndTheSize) {
     const ImageCheck check = Check(GetParam().File(), GetParam().Expected);
     EXPECT_EQ(check.Verdict, GetParam().Verdict);
     EXPECT_EQ(check.Signed, GetParam().Signed);
+    EXPECT_EQ(check.Machine, GetParam().Machine);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ProgramImageRule, testing::ValuesIn(Cases),
@@ -213,39 +221,79 @@ INSTANTIATE_TEST_SUITE_P(
                     ImageVerdict::Complete}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-TEST(SignatureRefused, RefusesWhatTheBytesSayNotWhomTheMachineTrusts) {
+// Every machine a staged copy may name, on every native machine, where the system has no
+// GetMachineTypeAttributes (before Windows 11): x86 runs wherever WoW64 does, ARM64 and x64 on their own
+// kind only (Windows 10 on ARM has no x64 emulator), Itanium, ARM32 and no machine at all nowhere. Where the
+// system answers, its answer decides, both ways: x64 on the ARM64 Windows 11 that emulates it, and x86 on a
+// Server Core without WoW64.
+TEST(MachineRuns, TheSystemsAnswerDecidesAndWithoutOneTheNativeMachine) {
+    constexpr std::uint16_t natives[] = {MachineI386, MachineAmd64, MachineArm64, 0x200, 0};
     const struct {
-        std::uint32_t Result;
-        bool Refused;
+        std::uint16_t Machine;
+        bool Runs[std::size(natives)]; // with no answer from the system, on each of natives
     } cases[] = {
-        {0, false},          {0x80096010, true}, // TRUST_E_BAD_DIGEST: one byte changed
-        {0x800B0100, true},                      // TRUST_E_NOSIGNATURE, with a certificate table there
-        {0x800B0003, true},                      // TRUST_E_SUBJECT_FORM_UNKNOWN
-        {0x8009200D, true},                      // CRYPT_E_BAD_MSG: a signature that cannot be decoded
-        {0x80093102, true},                      // CRYPT_E_ASN1_BADTAG
-        {0x80090006, true},                      // NTE_BAD_SIGNATURE
-        {0x800B0001, true},                      // TRUST_E_PROVIDER_UNKNOWN: nothing could be checked
-        {0x8007007E, true},                      // wintrust.dll could not be loaded
-        {0x800B010C, true},                      // CERT_E_REVOKED
-        {0x80092010, true},                      // CRYPT_E_REVOKED
-        {0x800B0111, true},                      // TRUST_E_EXPLICIT_DISTRUST
-        {0x800B0109, false},                     // CERT_E_UNTRUSTEDROOT: a self-signed or private certificate
-        {0x800B0101, false},                     // CERT_E_EXPIRED
-        {0x800B010A, false},                     // CERT_E_CHAINING
-        {0x800B010D, false},                     // CERT_E_UNTRUSTEDTESTROOT
-        {0x800B0110, false},                     // CERT_E_WRONG_USAGE
-        {0x800B0112, false},                     // CERT_E_UNTRUSTEDCA
-        {0x800B0114, false},                     // CERT_E_INVALID_NAME, the last of the chain's results
-        {0x800B0004, false},                     // TRUST_E_SUBJECT_NOT_TRUSTED
-        {0x80092012, false},                     // CRYPT_E_NO_REVOCATION_CHECK
-        {0x80092013, false},                     // CRYPT_E_REVOCATION_OFFLINE
-        {0x80096005, false},                     // TRUST_E_TIME_STAMP
-        {0x80096004, false},                     // TRUST_E_CERT_SIGNATURE
-        {0x80092026, false},                     // CRYPT_E_SECURITY_SETTINGS
-        {0x800B0115, true},                      // past the chain's results
+        {MachineI386, {true, true, true, false, false}},
+        {MachineAmd64, {false, true, false, false, false}},
+        {MachineArm64, {false, false, true, false, false}},
+        {0x200, {false, false, false, false, false}}, // Itanium
+        {0x1C4, {false, false, false, false, false}}, // ARM32 (Thumb-2)
+        {0x1C0, {false, false, false, false, false}}, // ARM
+        {0, {false, false, false, false, false}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(SignatureRefused(c.Result), c.Refused) << std::hex << c.Result;
+        for (std::size_t k = 0; k < std::size(natives); ++k) {
+            const std::uint16_t native = natives[k];
+            EXPECT_EQ(MachineRuns(c.Machine, {native, std::nullopt}), c.Runs[k])
+                << std::hex << c.Machine << " on " << native;
+            EXPECT_TRUE(MachineRuns(c.Machine, {native, true})) << std::hex << c.Machine << " on " << native;
+            EXPECT_FALSE(MachineRuns(c.Machine, {native, false}))
+                << std::hex << c.Machine << " on " << native;
+        }
+    }
+}
+
+TEST(SignatureRefusal, RefusesWhatTheBytesSayNotWhomTheMachineTrusts) {
+    constexpr std::uint32_t corrupt = 1392; // ERROR_FILE_CORRUPT
+    const struct {
+        std::uint32_t Result;
+        std::uint32_t Refusal;
+    } cases[] = {
+        {0, 0},
+        {0x80096010, corrupt}, // TRUST_E_BAD_DIGEST: one byte changed
+        {0x800B0100, corrupt}, // TRUST_E_NOSIGNATURE, with a certificate table there
+        {0x800B0003, corrupt}, // TRUST_E_SUBJECT_FORM_UNKNOWN
+        {0x8009200D, corrupt}, // CRYPT_E_BAD_MSG: a signature that cannot be decoded
+        {0x80093102, corrupt}, // CRYPT_E_ASN1_BADTAG
+        {0x80090006, corrupt}, // NTE_BAD_SIGNATURE
+        {0x800B0001, corrupt}, // TRUST_E_PROVIDER_UNKNOWN: nothing could be checked
+        {0x800B010B, corrupt}, // TRUST_E_FAIL: no step named, nothing confirmed
+        {0x800B010C, corrupt}, // CERT_E_REVOKED
+        {0x80092010, corrupt}, // CRYPT_E_REVOKED
+        {0x800B0111, corrupt}, // TRUST_E_EXPLICIT_DISTRUST
+        {0x800B0115, corrupt}, // past the chain's results
+        {0x00000002, corrupt}, // no HRESULT at all
+        // The check could not run: the system's own reason, which was shown as a corrupt file.
+        {0x8007007E, 126},     // ERROR_MOD_NOT_FOUND: wintrust.dll could not be loaded
+        {0x8007007F, 127},     // ERROR_PROC_NOT_FOUND: it holds no WinVerifyTrust
+        {0x8007000E, 14},      // ERROR_OUTOFMEMORY
+        {0x80070000, corrupt}, // a system error without a code is no success
+        {0x800B0108, 0},       // CERT_E_MALFORMED: a certificate's subject or issuer name is missing
+        {0x800B0109, 0},       // CERT_E_UNTRUSTEDROOT: a self-signed or private certificate
+        {0x800B0101, 0},       // CERT_E_EXPIRED
+        {0x800B010A, 0},       // CERT_E_CHAINING
+        {0x800B010D, 0},       // CERT_E_UNTRUSTEDTESTROOT
+        {0x800B0110, 0},       // CERT_E_WRONG_USAGE
+        {0x800B0112, 0},       // CERT_E_UNTRUSTEDCA
+        {0x800B0114, 0},       // CERT_E_INVALID_NAME, the last of the chain's results
+        {0x800B0004, 0},       // TRUST_E_SUBJECT_NOT_TRUSTED
+        {0x80092012, 0},       // CRYPT_E_NO_REVOCATION_CHECK
+        {0x80092013, 0},       // CRYPT_E_REVOCATION_OFFLINE
+        {0x80096005, 0},       // TRUST_E_TIME_STAMP
+        {0x80096004, 0},       // TRUST_E_CERT_SIGNATURE
+        {0x80092026, 0},       // CRYPT_E_SECURITY_SETTINGS
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SignatureRefusal(c.Result), c.Refusal) << std::hex << c.Result;
     }
 }
 

@@ -4,15 +4,16 @@
 # exited yet holds it. Held for longer than the tool waits: once the file is free, the button completes the
 # update. Held for most of the wait, the update goes in once it is free, and all the while the window never
 # counts as not responding. Taken away during the wait, the staged copy's absence is reported. A staged
-# copy that is no whole program, or whose signature does not match its
-# bytes, is refused at once, since waiting cannot change it; once ZAL has staged a whole one, the button
-# installs that.
+# copy that is no whole program, whose signature does not match its bytes, or that is built for a machine
+# this Windows cannot run, is refused at once, since waiting cannot change it; once ZAL has staged a whole
+# one, the button installs that.
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
 
 ERROR_FILE_NOT_FOUND=2
 ERROR_SHARING_VIOLATION=32
 ERROR_BAD_EXE_FORMAT=193
+ERROR_EXE_MACHINE_TYPE_MISMATCH=216 # what a program for another machine than this Windows runs shows
 ERROR_FILE_CORRUPT=1392 # what a signed staged copy whose bytes do not match its signature shows
 
 test_locked_target_shows_the_error_and_loses_nothing() {
@@ -79,8 +80,8 @@ test_staged_copy_taken_away_during_the_wait_is_reported() {
     assert_same_file "$dir/ZAL.exe" "$dir.orig/ZAL.exe"
 }
 
-# ZAL.upd spoiled as BREAK says is refused: the box at once, with the system's text for the refusal, both
-# files kept and the window open. Then, as THEN says, the window is closed (exit code 0, nothing changed),
+# ZAL.upd spoiled as BREAK says is refused: the box at once, with the system's text for the refusal (which
+# names the staged copy where it names a file), both files kept and the window open. Then, as THEN says, the window is closed (exit code 0, nothing changed),
 # or ZAL stages a whole copy and the next press installs it, since every press checks the staged copy anew.
 test_broken_staged_copy_is_refused() { # BREAK THEN
     local dir staged before code=$ERROR_BAD_EXE_FORMAT
@@ -90,6 +91,11 @@ test_broken_staged_copy_is_refused() { # BREAK THEN
     case $1 in
     empty) : >"$staged" ;;
     half) truncate -s $(($(stat -c %s "$staged") / 2)) "$staged" ;;
+    arm64)
+        # A whole program, but for ARM64, which this x64 Wine does not run.
+        e2e_make_program "$staged" "$(stat -c %s "$staged")" "$RANDOM" 64 machine=0xAA64
+        code=$ERROR_EXE_MACHINE_TYPE_MISMATCH
+        ;;
     one-byte-changed)
         e2e_sign "$staged"
         code=$ERROR_FILE_CORRUPT
@@ -133,4 +139,6 @@ e2e_test "empty staged copy refused, then a whole one installed" test_broken_sta
 e2e_test "staged copy cut in half refused; closing exits with 0" test_broken_staged_copy_is_refused half close
 e2e_test "signed staged copy with one byte changed refused" \
     test_broken_staged_copy_is_refused one-byte-changed close
+e2e_test "whole program for ARM64 refused, then an x64 one installed" \
+    test_broken_staged_copy_is_refused arm64 restaged
 e2e_finish

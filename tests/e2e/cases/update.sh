@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The update end to end, as ZAL starts the tool: for each argument, the installation on disk byte for byte
 # after Enter, exit code 0, and the window gone no sooner than 3 s after the press, whether or not
-# anything was replaced. The staged copies are whole programs and DLLs (e2e_put), and a signed one is applied;
-# the installed file keeps its access rules.
+# anything was replaced. The staged copies are whole programs and DLLs (e2e_put), and a signed one is applied,
+# and so is a 32-bit one over a 64-bit ZAL.exe, since 64-bit Windows runs both; the installed file keeps its
+# access rules.
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
 
@@ -96,6 +97,19 @@ test_whole_signed_staged_copy_is_applied() {
     assert_zal_updated "$dir"
 }
 
+# ZAL going back to 32 bits, or built for 32 bits only, on 64-bit Windows: e2e_put's copies go the other way
+# (a PE32+ ZAL.upd over a PE32 ZAL.exe).
+test_32_bit_staged_copy_is_applied_over_a_64_bit_program() {
+    local dir
+    dir=$(e2e_install pe32)
+    mkdir -p "$dir.orig"
+    e2e_make_program "$dir/ZAL.exe" 70001 "$RANDOM" 64
+    e2e_make_program "$dir/ZAL.upd" 69003 "$RANDOM"
+    cp -p "$dir/ZAL.upd" "$dir.orig/ZAL.upd"
+    run_and_press "$dir" ZAL.exe
+    assert_zal_updated "$dir"
+}
+
 # A rename carries the staged copy's own access rules. ZAL may stage its update where only its user may read
 # it (mode 600), or leave it writable by everybody (666); either way ZAL.exe keeps the rules it had: everybody
 # may still run it, and nobody else may change it. Wine keeps a file's access list as its Unix mode.
@@ -131,6 +145,8 @@ e2e_test "argument ZAL.exe.bak: nothing changes" expect_nothing_changes_with bak
 e2e_test "missing staged file: nothing changes" test_missing_staged_file_changes_nothing
 e2e_test "absent target: created from the staged copy" test_absent_target_is_created_from_the_staged_copy
 e2e_test "whole signed staged copy: applied" test_whole_signed_staged_copy_is_applied
+e2e_test "32-bit staged copy over a 64-bit ZAL.exe: applied" \
+    test_32_bit_staged_copy_is_applied_over_a_64_bit_program
 e2e_test "staged copy only its writer may read: ZAL.exe keeps its rules" \
     test_installed_file_keeps_its_access_rules own 600
 e2e_test "staged copy everybody may write: ZAL.exe keeps its rules" \

@@ -59,10 +59,10 @@ e2e_put() {
     done
 }
 
-# e2e_make_program OUT BYTES VARIANT [dll] [64]: a Windows program image (a DLL with dll, PE32+ with 64) of
-# exactly BYTES bytes, at least 2,048, made by testkit's maker: its data section fills it but for the last
-# BYTES % 512, which follow the image as data of its own, since sections come in whole 512-byte blocks.
-# VARIANT varies the data.
+# e2e_make_program OUT BYTES VARIANT [dll] [64] [machine=N]: a Windows program image (a DLL with dll, PE32+
+# with 64, naming the COFF machine N with machine=, as 0xAA64 for ARM64) of exactly BYTES bytes, at least
+# 2,048, made by testkit's maker: its data section fills it but for the last BYTES % 512, which follow the
+# image as data of its own, since sections come in whole 512-byte blocks. VARIANT varies the data.
 e2e_make_program() {
     local out=$1 bytes=$2 variant=$3 maker
     shift 3
