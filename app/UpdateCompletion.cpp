@@ -83,14 +83,6 @@ const MultiByteSettings& SystemUpdateHost::MultiByte() {
     return CurrentMultiByteSettings();
 }
 
-// Windows takes a window whose thread has not looked at its message queue for 5 s for one that stopped
-// responding: it paints a ghost of it and offers the user to end the tool, which would then exit with
-// another code than 0. A press may wait 5 s for a held file and then pause 3 s, so the pause looks at the
-// queue every QueueLookMs. Looking processes nothing: PM_NOREMOVE leaves every message in the queue, and
-// the filter PM_QS_POSTMESSAGE without PM_QS_SENDMESSAGE keeps PeekMessage from delivering messages that
-// other threads send, which it otherwise does before it looks (Wine delivers them all the same). No window
-// procedure runs, so the window stays frozen until the press is over and the button cannot be pressed
-// again in the meantime.
 bool SystemUpdateHost::RunsMachine(std::uint16_t machine) {
     return SystemRunsMachine(machine);
 }
@@ -103,6 +95,14 @@ FileEntry SystemUpdateHost::LookUp(const std::string& path) {
     return zal::LookUp(path);
 }
 
+// Windows takes a window whose thread has not looked at its message queue for 5 s for one that stopped
+// responding: it paints a ghost of it and offers the user to end the tool, which would then exit with
+// another code than 0. A press may wait 5 s for a held file and then pause 3 s, so the pause looks at the
+// queue every QueueLookMs. Looking processes nothing: PM_NOREMOVE leaves every message in the queue, and
+// the filter PM_QS_POSTMESSAGE without PM_QS_SENDMESSAGE keeps PeekMessage from delivering messages that
+// other threads send, which it otherwise does before it looks (Wine delivers them all the same). No window
+// procedure runs, so the window stays frozen until the press is over and the button cannot be pressed
+// again in the meantime.
 void SystemUpdateHost::Pause(unsigned long milliseconds) {
     constexpr unsigned long QueueLookMs = 100;
     for (unsigned long left = milliseconds; left > 0;) {
