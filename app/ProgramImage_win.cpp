@@ -1,5 +1,7 @@
 #include "app/ProgramImage_win.h"
 
+#include "base/DllSearch.h"
+
 #include <softpub.h>
 #include <wintrust.h>
 
@@ -72,14 +74,6 @@ WinVerifyTrustProc LoadWinVerifyTrust(DWORD& error) {
     // The module stays loaded for the process's life: proc points into it.
     proc = reinterpret_cast<WinVerifyTrustProc>(reinterpret_cast<void*>(found));
     return proc;
-}
-
-template <typename Proc>
-Proc Kernel32Proc(const char* name) {
-    // Looked up, not imported: a system without the call must still run the tool.
-    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
-    FARPROC proc = kernel != nullptr ? ::GetProcAddress(kernel, name) : nullptr;
-    return reinterpret_cast<Proc>(reinterpret_cast<void*>(proc));
 }
 
 std::uint16_t MachineOfArchitecture(WORD architecture) {

@@ -9,16 +9,10 @@
 namespace zal {
 
 bool HardenDllSearch() noexcept {
-    // Looked up, not imported: systems without the call must still start the tool.
-    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
-    FARPROC proc = kernel ? ::GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
-    if (!proc) {
-        return false;
-    }
     using SetDefaultDllDirectoriesProc = BOOL(WINAPI*)(DWORD);
-    auto setDefaultDllDirectories =
-        reinterpret_cast<SetDefaultDllDirectoriesProc>(reinterpret_cast<void*>(proc));
-    return setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
+    auto setDefaultDllDirectories = Kernel32Proc<SetDefaultDllDirectoriesProc>("SetDefaultDllDirectories");
+    return setDefaultDllDirectories != nullptr &&
+           setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
 }
 
 } // namespace zal
