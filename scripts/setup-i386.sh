@@ -16,13 +16,16 @@ fi
 source "$(dirname "$0")/apt.sh"
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    root_or_say setup-i386 "add the i386 architecture to dpkg" || exit 1
     "${as_root[@]}" dpkg --add-architecture i386
 fi
 mapfile -t missing < <(missing_packages wine32:i386 qemu-user)
 if [ ${#missing[@]} -gt 0 ]; then
     echo "setup-i386: installing ${missing[*]}"
+    # wine64 is asked for too, installed or not: the install then keeps it, and succeeds only with both Wines
+    # in place afterwards.
     apt_install setup-i386 "Debian's archive may be mid-sync or out of reach: run this again later, or set \
-ZAL_SKIP_I386=1 to run every stage but the 32-bit one." "${missing[@]}" || exit 1
+ZAL_SKIP_I386=1 to run every stage but the 32-bit one." wine64 "${missing[@]}" || exit 1
 fi
 
 # The tests give a directory of their own, so that what they check does not hang on this machine's kernel.

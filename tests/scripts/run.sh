@@ -66,9 +66,9 @@ ok "start_xvfb with a server that hangs: status 1 after the deadline, the server
 
 # stand_ins DIR UID: the commands the setup scripts call, as seen by user UID on a machine that lacks every
 # package, and a binfmt_misc of its own, DIR/binfmt, where qemu-i386 is registered. apt-get records its
-# verb, DEBIAN_FRONTEND and whether sudo ran it, in DIR/apt.log, and answers from DIR/apt-VERB.plan: one
-# "STATUS|WHAT IT SAYS" a line, a line a call, the last one for every later call; with no plan it succeeds
-# and says nothing.
+# verb, DEBIAN_FRONTEND, LC_ALL and whether sudo ran it, in DIR/apt.log, and answers from DIR/apt-VERB.plan:
+# one "STATUS|WHAT IT SAYS" a line, a line a call, the last one for every later call; with no plan it
+# succeeds and says nothing. A package is installed once an install has succeeded.
 stand_ins() {
     local dir=$1
     mkdir -p "$dir/binfmt"
@@ -77,16 +77,22 @@ stand_ins() {
     printf '#!/bin/sh\n[ "$1" = -u ] && echo %s || exec /usr/bin/id "$@"\n' "$2" >"$dir/id"
     # As sudo does by default: the command gets a fresh environment, plus what its command line sets.
     printf '#!/bin/sh\nexec env -i PATH="$PATH" SUDO_USER=tester "$@"\n' >"$dir/sudo"
-    printf '#!/bin/sh\nexit 1\n' >"$dir/dpkg-query"
-    printf '#!/bin/sh\necho i386\n' >"$dir/dpkg"
+    printf '#!/bin/sh\n[ -e "%s/installed" ] && echo "install ok installed"\n' "$dir" >"$dir/dpkg-query"
+    printf '#!/bin/sh\ncase $1 in --print-foreign-architectures) echo i386 ;; *) exec /usr/bin/dpkg "$@" ;; esac\n' \
+        >"$dir/dpkg"
     cat >"$dir/apt-get" <<EOF
 #!/bin/sh
-echo "\$1 DEBIAN_FRONTEND=\${DEBIAN_FRONTEND-unset} SUDO_USER=\${SUDO_USER-none}" >>"$dir/apt.log"
-plan="$dir/apt-\$1.plan"
-[ -s "\$plan" ] || exit 0
-IFS='|' read -r status says <"\$plan"
-[ "\$(wc -l <"\$plan")" -le 1 ] || sed -i 1d "\$plan"
+verb=install
+case " \$* " in *" update "*) verb=update ;; esac
+echo "\$verb DEBIAN_FRONTEND=\${DEBIAN_FRONTEND-unset} LC_ALL=\${LC_ALL-unset} SUDO_USER=\${SUDO_USER-none}" >>"$dir/apt.log"
+plan="$dir/apt-\$verb.plan"
+status=0 says=
+if [ -s "\$plan" ]; then
+    IFS='|' read -r status says <"\$plan"
+    [ "\$(wc -l <"\$plan")" -le 1 ] || sed -i 1d "\$plan"
+fi
 [ -z "\$says" ] || printf '%b\n' "\$says" >&2
+[ "\$verb" != install ] || [ "\$status" != 0 ] || : >"$dir/installed"
 exit "\$status"
 EOF
     printf '#!/bin/sh\necho ja_JP.utf8\n' >"$dir/locale"
@@ -101,8 +107,8 @@ run_setup() {
     local script=$1 dir=$2
     shift 2
     STATUS=0
-    env -u DEBIAN_FRONTEND -u ZAL_SKIP_I386 PATH="$dir:$PATH" ZAL_BINFMT_MISC="$dir/binfmt" ZAL_APT_PAUSE=0 "$@" \
-        bash "$root/scripts/$script" >"$dir/out.log" 2>&1 || STATUS=$?
+    env -u DEBIAN_FRONTEND -u ZAL_SKIP_I386 -u APT_CONFIG PATH="$dir:$PATH" ZAL_BINFMT_MISC="$dir/binfmt" \
+        ZAL_APT_PAUSE=0 "$@" bash "$root/scripts/$script" >"$dir/out.log" 2>&1 || STATUS=$?
     OUT=$(cat "$dir/out.log")
 }
 
@@ -112,21 +118,47 @@ apt_verbs() {
 }
 
 # Through sudo, which starts its command with an environment of its own, the install still gets
-# DEBIAN_FRONTEND.
+# DEBIAN_FRONTEND; and apt, which translates what it says, says it in English, which the scripts read.
 while read -r script uid expected; do
     dir=$work/sudo-$uid-${script%.sh}
     stand_ins "$dir" "$uid"
-    run_setup "$script" "$dir"
+    run_setup "$script" "$dir" LC_ALL=ja_JP.UTF-8 LANG=ja_JP.UTF-8
     [ "$STATUS" = 0 ] || fail "$script as user $uid: exit status $STATUS: $OUT"
     grep -qx "install $expected" "$dir/apt.log" 2>/dev/null ||
         fail "$script as user $uid: apt-get install ran with '$(grep ^install "$dir/apt.log" 2>/dev/null)', expected '$expected'"
-    ok "$script as user $uid: apt-get install ran with $expected"
+    ! grep -v ' LC_ALL=C ' "$dir/apt.log" ||
+        fail "$script as user $uid: apt-get ran in the caller's language, whose messages the setup cannot read"
+    ok "$script as user $uid: apt-get install ran with $expected, update with LC_ALL=C too"
 done <<'EOF'
-setup.sh 1000 DEBIAN_FRONTEND=noninteractive SUDO_USER=tester
-setup.sh 0 DEBIAN_FRONTEND=noninteractive SUDO_USER=none
-setup-i386.sh 1000 DEBIAN_FRONTEND=noninteractive SUDO_USER=tester
-setup-i386.sh 0 DEBIAN_FRONTEND=noninteractive SUDO_USER=none
+setup.sh 1000 DEBIAN_FRONTEND=noninteractive LC_ALL=C SUDO_USER=tester
+setup.sh 0 DEBIAN_FRONTEND=noninteractive LC_ALL=C SUDO_USER=none
+setup-i386.sh 1000 DEBIAN_FRONTEND=noninteractive LC_ALL=C SUDO_USER=tester
+setup-i386.sh 0 DEBIAN_FRONTEND=noninteractive LC_ALL=C SUDO_USER=none
 EOF
+
+# Neither root nor sudo: said at once, not after three tries blamed on the archive. sudo is hidden by a PATH
+# of links to every other command.
+mkdir -p "$work/no-sudo-path"
+IFS=: read -ra path_dirs <<<"$PATH"
+# The last first, so that a command found earlier in PATH replaces it, as it would be found.
+for ((i = ${#path_dirs[@]} - 1; i >= 0; i--)); do
+    [ ! -d "${path_dirs[i]}" ] || ln -sf "${path_dirs[i]}"/* "$work/no-sudo-path/"
+done
+rm -f "$work/no-sudo-path/sudo"
+for script in setup.sh setup-i386.sh; do
+    dir=$work/no-sudo-${script%.sh}
+    stand_ins "$dir" 1000
+    rm "$dir/sudo"
+    STATUS=0
+    env -u ZAL_SKIP_I386 PATH="$dir:$work/no-sudo-path" ZAL_BINFMT_MISC="$dir/binfmt" \
+        bash "$root/scripts/$script" >"$dir/out.log" 2>&1 || STATUS=$?
+    OUT=$(cat "$dir/out.log")
+    what="$script as user 1000 without sudo"
+    [ "$STATUS" = 1 ] && [ ! -e "$dir/apt.log" ] && [ "$(grep -c . <<<"$OUT")" = 2 ] &&
+        [[ $OUT == *"${script%.sh}: could not install "*": this user is not root, and sudo is not installed"* ]] ||
+        fail "$what: exit status $STATUS, apt-get ran '$(apt_verbs "$dir")', said: $OUT"
+    ok "$what: exit status 1 at once, apt-get never ran, said: ${OUT##*$'\n'}"
+done
 
 # What apt-get says when Debian's archive fails: an index replaced while it was read (as this machine's
 # apt-get update said, with exit status 100), an archive out of reach (said with exit status 0), and the
@@ -186,7 +218,18 @@ while IFS='|' read -r script skip want packages advice; do
     ok "$what: exit status $want after three tries, in one line:"
     printf '        %s\n' "$line"
 done <<'EOF'
-setup-i386.sh|0|1|wine32:i386 qemu-user|Debian's archive may be mid-sync or out of reach: run this again later, or set ZAL_SKIP_I386=1 to run every stage but the 32-bit one.
+setup-i386.sh|0|1|wine64 wine32:i386 qemu-user|Debian's archive may be mid-sync or out of reach: run this again later, or set ZAL_SKIP_I386=1 to run every stage but the 32-bit one.
 setup-i386.sh|1|3||
 setup.sh|1|1|cmake ninja-build g++ * osslsigncode openssl ca-certificates|Debian's archive may be mid-sync or out of reach: run this again later.
 EOF
+
+# An install that apt-get says went well, yet after which the packages are not there, is a failure too.
+dir=$work/left-out
+stand_ins "$dir" 0
+printf '#!/bin/sh\nexit 1\n' >"$dir/dpkg-query"
+run_setup setup-i386.sh "$dir"
+what="setup-i386.sh, an install that leaves its packages out"
+[ "$STATUS" = 1 ] && [ "$(apt_verbs "$dir")" = "update install" ] &&
+    [[ $OUT == *"setup-i386: could not install wine64 wine32:i386 qemu-user: apt-get ended without an error, yet wine64 wine32:i386 qemu-user is not installed. Debian's archive may be"* ]] ||
+    fail "$what: exit status $STATUS, apt-get ran '$(apt_verbs "$dir")', said: $OUT"
+ok "$what: exit status 1, said: ${OUT##*$'\n'}"
