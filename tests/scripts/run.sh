@@ -65,13 +65,14 @@ ok "start_xvfb with a server that hangs: status 1 after the deadline, the server
 # ----- the setup scripts --------------------------------------------------------------------------------
 
 # stand_ins DIR UID: the commands the setup scripts call, as seen by user UID on a machine that lacks every
-# package, and a binfmt_misc of its own, DIR/binfmt, where qemu-i386 is registered. apt-get records its
-# verb, DEBIAN_FRONTEND, LC_ALL and whether sudo ran it, in DIR/apt.log, and answers from DIR/apt-VERB.plan:
-# one "STATUS|WHAT IT SAYS" a line, a line a call, the last one for every later call; with no plan it
-# succeeds and says nothing. A package is installed once an install has succeeded.
+# package, with apt's sources in DIR/etc (Debian's, in deb822), and a binfmt_misc of its own, DIR/binfmt,
+# where qemu-i386 is registered. apt-get records its verb ("simulate" for -s), DEBIAN_FRONTEND, LC_ALL and
+# whether sudo ran it, in DIR/apt.log, and answers from DIR/apt-VERB.plan: one "STATUS|WHAT IT SAYS" a line,
+# a line a call, the last one for every later call; with no plan it succeeds and says nothing. A package is
+# installed once an install has succeeded. apt-cache knows no package.
 stand_ins() {
     local dir=$1
-    mkdir -p "$dir/binfmt"
+    mkdir -p "$dir/binfmt" "$dir/etc/sources.list.d"
     : >"$dir/binfmt/register"
     echo enabled >"$dir/binfmt/qemu-i386"
     printf '#!/bin/sh\n[ "$1" = -u ] && echo %s || exec /usr/bin/id "$@"\n' "$2" >"$dir/id"
@@ -83,7 +84,7 @@ stand_ins() {
     cat >"$dir/apt-get" <<EOF
 #!/bin/sh
 verb=install
-case " \$* " in *" update "*) verb=update ;; esac
+case " \$* " in *" update "*) verb=update ;; *" -s "* | *" --print-uris "*) verb=simulate ;; esac
 echo "\$verb DEBIAN_FRONTEND=\${DEBIAN_FRONTEND-unset} LC_ALL=\${LC_ALL-unset} SUDO_USER=\${SUDO_USER-none}" >>"$dir/apt.log"
 plan="$dir/apt-\$verb.plan"
 status=0 says=
@@ -94,6 +95,34 @@ fi
 [ -z "\$says" ] || printf '%b\n' "\$says" >&2
 [ "\$verb" != install ] || [ "\$status" != 0 ] || : >"$dir/installed"
 exit "\$status"
+EOF
+    printf '#!/bin/sh\n' >"$dir/apt-cache"
+    # apt-config shell NAME KEY...: where this machine's apt keeps what the setup reads.
+    cat >"$dir/apt-config" <<EOF
+#!/bin/sh
+shift
+while [ \$# -ge 2 ]; do
+    case \$2 in
+    Dir::Etc::sourcelist/f) echo "\$1='$dir/etc/sources.list'" ;;
+    Dir::Etc::sourceparts/d) echo "\$1='$dir/etc/sources.list.d/'" ;;
+    Dir::State::status/f) echo "\$1='$dir/status'" ;;
+    APT::Architecture) echo "\$1='amd64'" ;;
+    esac
+    shift 2
+done
+EOF
+    cat >"$dir/etc/sources.list.d/debian.sources" <<'EOF'
+Types: deb
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb
+URIs: http://deb.debian.org/debian-security
+Suites: bookworm-security
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOF
     printf '#!/bin/sh\necho ja_JP.utf8\n' >"$dir/locale"
     printf '#!/bin/sh\nexit 1\n' >"$dir/mount"
@@ -188,14 +217,16 @@ for script in setup.sh setup-i386.sh; do
     printf '        %s\n' "${retries[@]}"
 done
 
-# An archive that keeps failing: three tries, the last installing with the lists as they are, then one line
-# naming the packages, what apt said and what to do, and a failure. ZAL_SKIP_I386=1 skips the 32-bit setup
-# without asking apt anything.
+# An archive that keeps failing: three tries, the last installing with the lists as they are, then one more
+# without the suite whose index failed, which apt's plan refuses too; then one line naming the packages,
+# what apt said and what to do, and a failure. ZAL_SKIP_I386=1 skips the 32-bit setup without asking apt
+# anything.
 while IFS='|' read -r script skip want packages advice; do
     dir=$work/always-${script%.sh}-skip$skip
     stand_ins "$dir" 0
     printf '100|%s\n' "$mid_sync" >"$dir/apt-update.plan"
     printf '100|%s\n' "$breaks" >"$dir/apt-install.plan"
+    printf '100|%s\n' "$breaks" >"$dir/apt-simulate.plan"
     run_setup "$script" "$dir" ZAL_SKIP_I386="$skip"
     what="$script, archive always failing, ZAL_SKIP_I386=$skip"
     [ "$STATUS" = "$want" ] || fail "$what: exit status $STATUS, expected $want: $OUT"
@@ -206,21 +237,43 @@ while IFS='|' read -r script skip want packages advice; do
         continue
     fi
     verbs=$(apt_verbs "$dir")
-    [ "$verbs" = "update update update install" ] || fail "$what: apt-get ran '$verbs'"
+    [ "$verbs" = "update update update install simulate" ] || fail "$what: apt-get ran '$verbs'"
     line=$(grep 'could not install' <<<"$OUT") || fail "$what: no line says what could not be installed: $OUT"
     # The packages are a pattern: setup.sh's list is long.
     start="${script%.sh}: could not install $packages: wine32:i386 : Depends: libwine:i386 "
     # shellcheck disable=SC2053
-    [[ $line == $start* ]] && [[ $line == *" E: Error, pkgProblemResolver::Resolve generated breaks"* ]] &&
+    [[ $line == $start* ]] && [[ $line == *"held packages.; with bookworm-security of http://deb.debian.org/debian-security left out: wine32:i386 : Depends: libwine:i386 "*" E: Error, pkgProblemResolver::Resolve generated breaks"* ]] &&
         [[ $line == *" (apt-get update: E: Failed to fetch "*"Mirror sync in progress?"* ]] &&
-        [[ $line == *". $advice" ]] && [ "$(grep -c 'could not install' <<<"$OUT")" = 1 ] ||
+        [[ $line == *". $advice" ]] && [ "$(grep -c 'could not install' <<<"$OUT")" = 1 ] &&
+        [[ $OUT == *"${script%.sh}: apt-get update could not fetch http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz: installing with bookworm-security of http://deb.debian.org/debian-security left out, for this install only"* ]] ||
         fail "$what: said: $OUT"
-    ok "$what: exit status $want after three tries, in one line:"
+    ok "$what: exit status $want after three tries and one without the failing suite, in one line:"
     printf '        %s\n' "$line"
 done <<'EOF'
 setup-i386.sh|0|1|wine64 wine32:i386 qemu-user|Debian's archive may be mid-sync or out of reach: run this again later, or set ZAL_SKIP_I386=1 to run every stage but the 32-bit one.
 setup-i386.sh|1|3||
 setup.sh|1|1|cmake ninja-build g++ * osslsigncode openssl ca-certificates|Debian's archive may be mid-sync or out of reach: run this again later.
+EOF
+
+# A plan without the failing suite that removes a package, or that downgrades one the setup did not move,
+# is never carried out: apt-get installs nothing more, and the one line says why. Each plan is the summary
+# (--print-uris), then the simulation (-s).
+while IFS=';' read -r name summary simulation said; do
+    dir=$work/refused-$name
+    stand_ins "$dir" 0
+    printf '100|%s\n' "$mid_sync" >"$dir/apt-update.plan"
+    printf '100|%s\n' "$breaks" >"$dir/apt-install.plan"
+    printf '%s\n%s\n' "$summary" "$simulation" >"$dir/apt-simulate.plan"
+    run_setup setup-i386.sh "$dir"
+    what="setup-i386.sh, a plan without the failing suite that $name"
+    verbs=$(apt_verbs "$dir")
+    [ "$STATUS" = 1 ] && [[ $verbs == "update update update install simulate"*([ ]simulate) ]] &&
+        [[ $OUT == *"setup-i386: could not install wine64 wine32:i386 qemu-user: wine32:i386 : Depends: "*"; with bookworm-security of http://deb.debian.org/debian-security left out, $said (apt-get update: E: Failed to fetch "* ]] &&
+        [[ $OUT != *"setup-i386: moving "* ]] || fail "$what: exit status $STATUS, apt-get ran '$verbs', said: $OUT"
+    ok "$what: exit status 1, apt-get ran '$verbs', said: ... $said ..."
+done <<'EOF'
+removes;0|The following packages will be REMOVED:\n  libwine wine64;0|Remv libwine [8.0~repack-4]\nRemv wine64 [8.0~repack-4];apt would remove libwine wine64, which this install never does
+downgrades;0|;0|Inst libgstreamer-plugins-base1.0-0 [1.22.0-3+deb12u7] (1.22.0-3+deb12u6 Debian:12.11/stable [amd64]);apt would downgrade libgstreamer-plugins-base1.0-0, which this install does not move
 EOF
 
 # An install that apt-get says went well, yet after which the packages are not there, is a failure too.
@@ -233,3 +286,169 @@ what="setup-i386.sh, an install that leaves its packages out"
     [[ $OUT == *"setup-i386: could not install wine64 wine32:i386 qemu-user: apt-get ended without an error, yet wine64 wine32:i386 qemu-user is not installed. Debian's archive may be"* ]] ||
     fail "$what: exit status $STATUS, apt-get ran '$(apt_verbs "$dir")', said: $OUT"
 ok "$what: exit status 1, said: ${OUT##*$'\n'}"
+
+# ----- the sources without a failing suite ------------------------------------------------------------------
+
+# Sources of each kind, as people write them; three indexes fail: one of a suite in a one-line entry (with
+# options, and a deb-src line for the same suite), one of a suite that a deb822 stanza shares with another
+# (over a continuation line), and the Release file of a stanza of one suite. A disabled stanza stays as it
+# is, and a part apt does not read is not copied.
+dir=$work/sources
+stand_ins "$dir" 0
+keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+cat >"$dir/etc/sources.list" <<EOF
+deb [arch=amd64 signed-by=$keyring] http://mirror.example/debian/ bookworm main
+deb [signed-by=$keyring] http://mirror.example/debian bookworm-updates main
+	deb-src [signed-by=$keyring] http://mirror.example/debian bookworm main
+# deb http://mirror.example/debian bookworm-backports main
+EOF
+cat >"$dir/etc/sources.list.d/debian.sources" <<EOF
+Types: deb
+URIs: http://deb.debian.org/debian/
+Suites: bookworm
+ bookworm-updates
+Components: main
+Signed-By: $keyring
+
+# The security suite, apart.
+Types: deb
+URIs: http://deb.debian.org/debian-security
+suites: bookworm-security
+Components: main
+Signed-By: $keyring
+EOF
+printf 'Enabled: no\nTypes: deb\nURIs: http://deb.debian.org/debian-security\nSuites: bookworm-security\nComponents: main\n' \
+    >"$dir/etc/sources.list.d/off.sources"
+cp "$dir/etc/sources.list" "$dir/etc/sources.list.d/old.list.disabled"
+mapfile -t said < <(PATH="$dir:$PATH" bash -c 'source "$1/scripts/apt.sh"; apt_sources_without "${@:2}"' _ "$root" \
+    "$dir/out" http://mirror.example/debian/dists/bookworm/main/binary-i386/Packages.xz \
+    http://deb.debian.org/debian/dists/bookworm-updates/main/binary-i386/Packages.xz \
+    http://deb.debian.org/debian-security/dists/bookworm-security/InRelease)
+what="the sources without the suites of three indexes that failed"
+[ "${said[*]}" = "bookworm of http://mirror.example/debian bookworm-security of http://deb.debian.org/debian-security bookworm-updates of http://deb.debian.org/debian" ] ||
+    fail "$what: said it left out: ${said[*]}"
+[ "$(ls "$dir/out")" = "$(printf '0-sources.list\ndebian.sources\noff.sources')" ] || fail "$what: wrote $(ls "$dir/out")"
+cmp -s "$dir/etc/sources.list.d/off.sources" "$dir/out/off.sources" || fail "$what: the disabled stanza changed"
+diff <(sed '1s/^/# /;3s/^/# /' "$dir/etc/sources.list") "$dir/out/0-sources.list" ||
+    fail "$what: the one-line entries left out are not those of bookworm from mirror.example"
+diff <(sed -e '3,4c Suites: bookworm' -e '8,$s/^/# /' "$dir/etc/sources.list.d/debian.sources") "$dir/out/debian.sources" ||
+    fail "$what: the deb822 stanzas"
+# apt reads the copy, and would fetch the suites kept, and only those.
+mkdir -p "$dir/lists/partial"
+fetched=$(LC_ALL=C apt-get -o Dir::Etc::sourcelist=/dev/null -o "Dir::Etc::sourceparts=$dir/out" \
+    -o "Dir::State::Lists=$dir/lists/" -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache= update --print-uris 2>&1 |
+    grep -oE "^'[^']*InRelease'|^[EW]: .*" | tr -d "'" | sort | paste -sd ' ')
+[ "$fetched" = "http://deb.debian.org/debian/dists/bookworm/InRelease http://mirror.example/debian/dists/bookworm-updates/InRelease" ] ||
+    fail "$what: apt, reading the copy, would fetch: $fetched"
+ok "$what: each left out once, the rest as written, and apt would fetch only $fetched"
+
+# ----- the install without a failing suite, planned by this machine's apt ----------------------------------
+
+# setup-i386.sh on this machine as it was before the 32-bit setup (dpkg's status without its i386 packages),
+# while apt-get update cannot fetch the i386 index of its security suite (apt's lists without it): apt-get
+# computes every plan from this machine's real packages and lists, but only simulates (-s), and nothing of
+# the machine's is written. The install with the lists as they are breaks, as it did for the issue's
+# machine; the install without the security suite is planned for real. Its plan must install wine32:i386,
+# remove nothing, downgrade only the packages said to be moved, from and to the versions said, each to one
+# version on both architectures; and, when anything was moved, the same install without the versions asked
+# for must be one that apt refuses or that removes packages.
+real_apt() {
+    # For apt_said, which puts what apt said on one line.
+    source "$root/scripts/apt.sh"
+    local dir=$work/real-apt start=$SECONDS lists status native target uri filename suite f control moved
+    eval "$(LC_ALL=C apt-config shell lists Dir::State::lists/d status Dir::State::status/f native APT::Architecture)"
+    target=$(LC_ALL=C apt-get indextargets --format '$(URI) $(FILENAME) $(RELEASE)' 'Identifier: Packages' \
+        'Architecture: i386' 2>/dev/null | awk '$3 ~ /-security$/ { print; exit }')
+    if [ -z "$target" ]; then
+        echo "SKIPPED: the install without a failing suite, planned by this machine's apt: apt has no i386 index of a security suite here (no i386 lists, as where the 32-bit stage is skipped, or no security suite)"
+        return 0
+    fi
+    read -r uri filename suite <<<"$target"
+    stand_ins "$dir" 0
+    rm "$dir/apt-config" "$dir/apt-cache"
+    mkdir -p "$dir/lists/partial" "$dir/admin"
+    for f in "$lists"*; do
+        [ -f "$f" ] && [[ $f != "${filename%_Packages*}_Packages"* ]] && ln -s "$f" "$dir/lists/" || true
+    done
+    awk 'BEGIN { RS = ""; ORS = "\n\n" } !/\nArchitecture: i386\n/' "$status" >"$dir/admin/status"
+    printf 'Dir::State::Lists "%s/lists/";\nDir::State::status "%s/admin/status";\nAPT::Architectures { "%s"; "i386"; };\n' \
+        "$dir" "$dir" "$native" >"$dir/apt.conf"
+    # apt-get: the update fails as the issue's did; the install with the lists as they are breaks; apt's
+    # simulations are its own, the last kept as the plan. The install that follows must be the very command
+    # simulated last, and is taken to do what the plan says; the same install without the versions asked for
+    # is planned too, as the control.
+    cat >"$dir/apt-get" <<EOF
+#!/usr/bin/env bash
+case " \$* " in
+*" update "*)
+    printf 'E: Failed to fetch %s.xz  File has unexpected size (374820 != 376004). Mirror sync in progress? [IP: 203.0.113.80 80]\nE: Some index files failed to download. They have been ignored, or old ones used instead.\n' "$uri" >&2
+    exit 100 ;;
+*" --print-uris "*) exec /usr/bin/apt-get "\$@" ;;
+*" -s "*)
+    printf '%s\n' "\$@" | grep -vx -- -s >"$dir/simulated"
+    status=0
+    /usr/bin/apt-get "\$@" >"$dir/plan" 2>&1 || status=\$?
+    cat "$dir/plan"
+    exit \$status ;;
+*" Dir::Etc::sourceparts="*) ;;
+*) printf '%b\n' "$breaks" >&2; exit 100 ;;
+esac
+printf '%s\n' "\$@" | grep -vxE -- '-y|-qq|--no-remove' | cmp -s - "$dir/simulated" || {
+    echo "the install is not the command simulated last" >&2
+    exit 100
+}
+control=()
+prev=
+for a; do
+    [ "\$prev" != -o ] && [[ \$a == [!-]*=* ]] || [[ \$a == @(-y|-qq|--no-remove|--allow-downgrades) ]] || control+=("\$a")
+    prev=\$a
+done
+/usr/bin/apt-get --print-uris "\${control[@]}" >"$dir/control" 2>&1 || echo "exit status \$?" >>"$dir/control"
+awk '\$1 == "Inst" { print \$2 }' "$dir/plan" >"$dir/installed"
+EOF
+    # dpkg-query: dpkg's status without the i386 packages, and those that the simulated install installed.
+    cat >"$dir/dpkg-query" <<EOF
+#!/usr/bin/env bash
+case \$1 in --admindir=*) exec /usr/bin/dpkg-query "\$@" ;; esac
+said=\$(/usr/bin/dpkg-query --admindir="$dir/admin" "\$@" 2>/dev/null)
+[ "\$said" = "install ok installed" ] || ! grep -qxF -- "\${*: -1}" "$dir/installed" 2>/dev/null || said="install ok installed"
+printf '%s' "\$said"
+EOF
+    chmod +x "$dir/apt-get" "$dir/dpkg-query"
+    local before
+    before=$(find /etc/apt "$status" -type f -exec md5sum {} + | sort)
+    run_setup setup-i386.sh "$dir" ZAL_APT_TRIES=1 APT_CONFIG="$dir/apt.conf"
+    local what="setup-i386.sh without $uri, planned by this machine's apt"
+    [ "$STATUS" = 0 ] && [ -s "$dir/plan" ] || fail "$what: exit status $STATUS: $OUT"
+    [[ $OUT == *"setup-i386: installed with $suite of ${uri%%/dists/*} left out (packages moved: $(grep -c '^setup-i386: moving ' <<<"$OUT"))"* ]] ||
+        fail "$what: said: $OUT"
+    [ "$(find /etc/apt "$status" -type f -exec md5sum {} + | sort)" = "$before" ] ||
+        fail "$what: /etc/apt or dpkg's status changed"
+    grep -q '^Inst wine32:i386 ' "$dir/plan" || fail "$what: the plan does not install wine32:i386: $(apt_said "$dir/plan")"
+    ! grep '^Remv ' "$dir/plan" || fail "$what: the plan removes the packages above"
+    # "PACKAGE OLD NEW" for each package the plan downgrades, and the same for each the setup said it moved.
+    local p old new down twin
+    down=$(awk '$1 == "Inst" && $3 ~ /^\[/ { v = $4; sub(/^\(/, "", v); print $2, substr($3, 2, length($3) - 2), v }' \
+        "$dir/plan" | while read -r p old new; do
+        ! dpkg --compare-versions "$new" lt "$old" || echo "$p $old $new"
+    done | sort)
+    moved=$(sed -n 's/^setup-i386: moving \([^ ]*\) from \([^ ]*\) to \([^ ]*\)$/\1 \2 \3/p' <<<"$OUT" | sort)
+    [ "$down" = "$moved" ] || fail "$what: the plan downgrades:
+$down
+but the setup said it moved:
+$moved"
+    while read -r p old new; do
+        [ -n "$p" ] || continue
+        twin=$(awk -v p="${p%:*}:i386" '$1 == "Inst" && $2 == p { sub(/^\(/, "", $3); print $3 }' "$dir/plan")
+        [ -z "$twin" ] || [ "$twin" = "$new" ] || fail "$what: $p goes to $new, and its i386 twin to $twin"
+    done <<<"$moved"
+    control=$(apt_said "$dir/control")
+    if [ -n "$moved" ]; then
+        grep -qE '^The following packages will be REMOVED:$|^exit status ' "$dir/control" ||
+            fail "$what: without the versions asked for, apt's plan works too"
+        control="without the versions asked for, apt says: $control$(grep -E ' to remove ' "$dir/control" || true)"
+    fi
+    ok "$what, in $((SECONDS - start)) s: $(grep -E '^[0-9]+ upgraded' "$dir/plan"); $control; the setup said:"
+    grep -E '^setup-i386: (apt-get update could not|moving|installed)' <<<"$OUT" | sed 's/^/        /'
+}
+real_apt
