@@ -26,7 +26,7 @@ root_or_say() {
 missing_packages() {
     local p
     for p in "$@"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || printf '%s\n' "$p"
+        [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" = "install ok installed" ] || printf '%s\n' "$p"
     done
 }
 

@@ -3,9 +3,11 @@
 # Checks of the shell helpers every stage leans on: start_xvfb (scripts/xvfb.sh) fails with a message of
 # its own, not with DISPLAY=":", when Xvfb dies or hangs; the setup scripts keep DEBIAN_FRONTEND when they
 # go through sudo, which starts its command with an environment of its own; they try apt again when
-# Debian's archive fails for a while, and say in one line what to do when it keeps failing. The setup
-# scripts run against stand-ins for id, sudo, dpkg, dpkg-query, apt-get, locale, mount and tee that only
-# record what they were asked and answer as told, so nothing is installed. Work files: build/scripts-test/.
+# Debian's archive fails for a while, install without a suite whose index keeps failing, and say in one
+# line what to do when nothing works. The setup scripts run against stand-ins for id, sudo, dpkg,
+# dpkg-query, apt-get, apt-cache, apt-config, locale, mount and tee that only record what they were asked
+# and answer as told, so nothing is installed; and once against this machine's own apt, which only
+# simulates. Work files: build/scripts-test/.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -146,6 +148,131 @@ apt_verbs() {
     [ ! -f "$1/apt.log" ] || cut -d' ' -f1 "$1/apt.log" | paste -sd ' '
 }
 
+# What apt-get says when Debian's archive fails: an index replaced while it was read (as this machine's
+# apt-get update said, with exit status 100), an archive out of reach (said with exit status 0), and the
+# install after the first, which found the i386 packages of the security versions missing.
+mid_sync='E: Failed to fetch http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress? [IP: 203.0.113.80 80]\n   Hashes of expected file:\n    - Filesize:376004 [weak]\nE: Some index files failed to download. They have been ignored, or old ones used instead.'
+unreachable="W: Failed to fetch http://deb.debian.org/debian/dists/bookworm/InRelease  Temporary failure resolving 'deb.debian.org'\nW: Some index files failed to download. They have been ignored, or old ones used instead."
+breaks=' wine32:i386 : Depends: libwine:i386 (= 8.0~repack-4) but it is not going to be installed\nE: Error, pkgProblemResolver::Resolve generated breaks, this may be caused by held packages.'
+
+# ----- the install without a failing suite, planned by this machine's apt ----------------------------------
+
+# setup-i386.sh on this machine as it was before the 32-bit setup (dpkg's status without its i386 packages),
+# while apt-get update cannot fetch the i386 index of its security suite (apt's lists without it): apt-get
+# computes every plan from this machine's real packages and lists, but only simulates (-s), and nothing of
+# the machine's is written. The install with the lists as they are breaks, as it did for the issue's
+# machine; the install without the security suite is planned for real. Its plan must install wine32:i386,
+# remove nothing, downgrade only the packages said to be moved, from and to the versions said, each to one
+# version on both architectures; and, when anything was moved, the same install without the versions asked
+# for must be one that apt refuses or that removes packages.
+real_apt() {
+    # For apt_said, which puts what apt said on one line.
+    source "$root/scripts/apt.sh"
+    local dir=$work/real-apt start=$SECONDS lists status native target uri filename suite f control moved
+    eval "$(LC_ALL=C apt-config shell lists Dir::State::lists/d status Dir::State::status/f native APT::Architecture)"
+    target=$(LC_ALL=C apt-get indextargets --format '$(URI) $(FILENAME) $(RELEASE)' 'Identifier: Packages' \
+        'Architecture: i386' 2>/dev/null | awk '$3 ~ /-security$/ { print; exit }')
+    if [ -z "$target" ]; then
+        echo "SKIPPED: the install without a failing suite, planned by this machine's apt: apt has no i386 index of a security suite here (no i386 lists, as where the 32-bit stage is skipped, or no security suite)"
+        return 0
+    fi
+    read -r uri filename suite <<<"$target"
+    stand_ins "$dir" 0
+    rm "$dir/apt-config" "$dir/apt-cache"
+    mkdir -p "$dir/lists/partial" "$dir/admin"
+    for f in "$lists"*; do
+        [ -f "$f" ] && [[ $f != "${filename%_Packages*}_Packages"* ]] && ln -s "$f" "$dir/lists/" || true
+    done
+    awk 'BEGIN { RS = ""; ORS = "\n\n" } !/\nArchitecture: i386\n/' "$status" >"$dir/admin/status"
+    printf 'Dir::State::Lists "%s/lists/";\nDir::State::status "%s/admin/status";\nAPT::Architectures { "%s"; "i386"; };\n' \
+        "$dir" "$dir" "$native" >"$dir/apt.conf"
+    # apt-get: the update fails as the issue's did; the install with the lists as they are breaks; apt's
+    # simulations are its own, the last kept as the plan. The install that follows must be the very command
+    # simulated last, and is taken to do what the plan says; the same install without the versions asked for
+    # is planned too, as the control.
+    cat >"$dir/apt-get" <<EOF
+#!/usr/bin/env bash
+case " \$* " in
+*" update "*)
+    printf 'E: Failed to fetch %s.xz  File has unexpected size (374820 != 376004). Mirror sync in progress? [IP: 203.0.113.80 80]\nE: Some index files failed to download. They have been ignored, or old ones used instead.\n' "$uri" >&2
+    exit 100 ;;
+*" --print-uris "*) exec /usr/bin/apt-get "\$@" ;;
+*" -s "*)
+    printf '%s\n' "\$@" | grep -vx -- -s >"$dir/simulated"
+    status=0
+    /usr/bin/apt-get "\$@" >"$dir/plan" 2>&1 || status=\$?
+    cat "$dir/plan"
+    exit \$status ;;
+*" Dir::Etc::sourceparts="*) ;;
+*) printf '%b\n' "$breaks" >&2; exit 100 ;;
+esac
+printf '%s\n' "\$@" | grep -vxE -- '-y|-qq|--no-remove' | cmp -s - "$dir/simulated" || {
+    echo "the install is not the command simulated last" >&2
+    exit 100
+}
+control=()
+prev=
+for a; do
+    [ "\$prev" != -o ] && [[ \$a == [!-]*=* ]] || [[ \$a == @(-y|-qq|--no-remove|--allow-downgrades) ]] || control+=("\$a")
+    prev=\$a
+done
+/usr/bin/apt-get --print-uris "\${control[@]}" >"$dir/control" 2>&1 || echo "exit status \$?" >>"$dir/control"
+awk '\$1 == "Inst" { print \$2 }' "$dir/plan" >"$dir/installed"
+EOF
+    # dpkg-query: dpkg's status without the i386 packages, and those that the simulated install installed.
+    cat >"$dir/dpkg-query" <<EOF
+#!/usr/bin/env bash
+case \$1 in --admindir=*) exec /usr/bin/dpkg-query "\$@" ;; esac
+said=\$(/usr/bin/dpkg-query --admindir="$dir/admin" "\$@" 2>/dev/null)
+[ "\$said" = "install ok installed" ] || ! grep -qxF -- "\${*: -1}" "$dir/installed" 2>/dev/null || said="install ok installed"
+printf '%s' "\$said"
+EOF
+    chmod +x "$dir/apt-get" "$dir/dpkg-query"
+    local before
+    before=$(find /etc/apt "$status" -type f -exec md5sum {} + | sort)
+    run_setup setup-i386.sh "$dir" ZAL_APT_TRIES=1 APT_CONFIG="$dir/apt.conf"
+    local what="setup-i386.sh without $uri, planned by this machine's apt"
+    [ "$STATUS" = 0 ] && [ -s "$dir/plan" ] || fail "$what: exit status $STATUS: $OUT"
+    [[ $OUT == *"setup-i386: installed with $suite of ${uri%%/dists/*} left out (packages moved: $(grep -c '^setup-i386: moving ' <<<"$OUT"))"* ]] ||
+        fail "$what: said: $OUT"
+    [ "$(find /etc/apt "$status" -type f -exec md5sum {} + | sort)" = "$before" ] ||
+        fail "$what: /etc/apt or dpkg's status changed"
+    grep -q '^Inst wine32:i386 ' "$dir/plan" || fail "$what: the plan does not install wine32:i386: $(apt_said "$dir/plan")"
+    ! grep '^Remv ' "$dir/plan" || fail "$what: the plan removes the packages above"
+    # "PACKAGE OLD NEW" for each package the plan downgrades, and the same for each the setup said it moved.
+    local p old new down twin
+    down=$(awk '$1 == "Inst" && $3 ~ /^\[/ { v = $4; sub(/^\(/, "", v); print $2, substr($3, 2, length($3) - 2), v }' \
+        "$dir/plan" | while read -r p old new; do
+        ! dpkg --compare-versions "$new" lt "$old" || echo "$p $old $new"
+    done | sort)
+    moved=$(sed -n 's/^setup-i386: moving \([^ ]*\) from \([^ ]*\) to \([^ ]*\)$/\1 \2 \3/p' <<<"$OUT" | sort)
+    [ "$down" = "$moved" ] || fail "$what: the plan downgrades:
+$down
+but the setup said it moved:
+$moved"
+    while read -r p old new; do
+        [ -n "$p" ] || continue
+        twin=$(awk -v p="${p%:*}:i386" '$1 == "Inst" && $2 == p { sub(/^\(/, "", $3); print $3 }' "$dir/plan")
+        [ -z "$twin" ] || [ "$twin" = "$new" ] || fail "$what: $p goes to $new, and its i386 twin to $twin"
+    done <<<"$moved"
+    control=$(apt_said "$dir/control")
+    if [ -n "$moved" ]; then
+        grep -qE '^The following packages will be REMOVED:$|^exit status ' "$dir/control" ||
+            fail "$what: without the versions asked for, apt's plan works too"
+        control="without the versions asked for, apt says: $control$(grep -E ' to remove ' "$dir/control" || true)"
+    fi
+    ok "$what, in $((SECONDS - start)) s: $(grep -E '^[0-9]+ upgraded' "$dir/plan"); $control; the setup said:"
+    grep -E '^setup-i386: (apt-get update could not|moving|installed)' <<<"$OUT" | sed 's/^/        /'
+}
+
+# It takes the longest, mostly apt's own work: it runs beside the cases below, and what it says is shown
+# after them.
+real_apt >"$work/real-apt.log" 2>&1 &
+real_apt_pid=$!
+trap 'kill "$real_apt_pid" 2>/dev/null || true' EXIT
+
+# ----- the setup scripts against stand-ins --------------------------------------------------------------
+
 # Through sudo, which starts its command with an environment of its own, the install still gets
 # DEBIAN_FRONTEND; and apt, which translates what it says, says it in English, which the scripts read.
 while read -r script uid expected; do
@@ -188,13 +315,6 @@ for script in setup.sh setup-i386.sh; do
         fail "$what: exit status $STATUS, apt-get ran '$(apt_verbs "$dir")', said: $OUT"
     ok "$what: exit status 1 at once, apt-get never ran, said: ${OUT##*$'\n'}"
 done
-
-# What apt-get says when Debian's archive fails: an index replaced while it was read (as this machine's
-# apt-get update said, with exit status 100), an archive out of reach (said with exit status 0), and the
-# install after the first, which found the i386 packages of the security versions missing.
-mid_sync='E: Failed to fetch http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress? [IP: 203.0.113.80 80]\n   Hashes of expected file:\n    - Filesize:376004 [weak]\nE: Some index files failed to download. They have been ignored, or old ones used instead.'
-unreachable="W: Failed to fetch http://deb.debian.org/debian/dists/bookworm/InRelease  Temporary failure resolving 'deb.debian.org'\nW: Some index files failed to download. They have been ignored, or old ones used instead."
-breaks=' wine32:i386 : Depends: libwine:i386 (= 8.0~repack-4) but it is not going to be installed\nE: Error, pkgProblemResolver::Resolve generated breaks, this may be caused by held packages.'
 
 # An archive that fails twice, then answers: the update that exits 0 but could not fetch an index is tried
 # again, then the install that breaks, and the setup goes on to its end.
@@ -342,113 +462,8 @@ fetched=$(LC_ALL=C apt-get -o Dir::Etc::sourcelist=/dev/null -o "Dir::Etc::sourc
     fail "$what: apt, reading the copy, would fetch: $fetched"
 ok "$what: each left out once, the rest as written, and apt would fetch only $fetched"
 
-# ----- the install without a failing suite, planned by this machine's apt ----------------------------------
-
-# setup-i386.sh on this machine as it was before the 32-bit setup (dpkg's status without its i386 packages),
-# while apt-get update cannot fetch the i386 index of its security suite (apt's lists without it): apt-get
-# computes every plan from this machine's real packages and lists, but only simulates (-s), and nothing of
-# the machine's is written. The install with the lists as they are breaks, as it did for the issue's
-# machine; the install without the security suite is planned for real. Its plan must install wine32:i386,
-# remove nothing, downgrade only the packages said to be moved, from and to the versions said, each to one
-# version on both architectures; and, when anything was moved, the same install without the versions asked
-# for must be one that apt refuses or that removes packages.
-real_apt() {
-    # For apt_said, which puts what apt said on one line.
-    source "$root/scripts/apt.sh"
-    local dir=$work/real-apt start=$SECONDS lists status native target uri filename suite f control moved
-    eval "$(LC_ALL=C apt-config shell lists Dir::State::lists/d status Dir::State::status/f native APT::Architecture)"
-    target=$(LC_ALL=C apt-get indextargets --format '$(URI) $(FILENAME) $(RELEASE)' 'Identifier: Packages' \
-        'Architecture: i386' 2>/dev/null | awk '$3 ~ /-security$/ { print; exit }')
-    if [ -z "$target" ]; then
-        echo "SKIPPED: the install without a failing suite, planned by this machine's apt: apt has no i386 index of a security suite here (no i386 lists, as where the 32-bit stage is skipped, or no security suite)"
-        return 0
-    fi
-    read -r uri filename suite <<<"$target"
-    stand_ins "$dir" 0
-    rm "$dir/apt-config" "$dir/apt-cache"
-    mkdir -p "$dir/lists/partial" "$dir/admin"
-    for f in "$lists"*; do
-        [ -f "$f" ] && [[ $f != "${filename%_Packages*}_Packages"* ]] && ln -s "$f" "$dir/lists/" || true
-    done
-    awk 'BEGIN { RS = ""; ORS = "\n\n" } !/\nArchitecture: i386\n/' "$status" >"$dir/admin/status"
-    printf 'Dir::State::Lists "%s/lists/";\nDir::State::status "%s/admin/status";\nAPT::Architectures { "%s"; "i386"; };\n' \
-        "$dir" "$dir" "$native" >"$dir/apt.conf"
-    # apt-get: the update fails as the issue's did; the install with the lists as they are breaks; apt's
-    # simulations are its own, the last kept as the plan. The install that follows must be the very command
-    # simulated last, and is taken to do what the plan says; the same install without the versions asked for
-    # is planned too, as the control.
-    cat >"$dir/apt-get" <<EOF
-#!/usr/bin/env bash
-case " \$* " in
-*" update "*)
-    printf 'E: Failed to fetch %s.xz  File has unexpected size (374820 != 376004). Mirror sync in progress? [IP: 203.0.113.80 80]\nE: Some index files failed to download. They have been ignored, or old ones used instead.\n' "$uri" >&2
-    exit 100 ;;
-*" --print-uris "*) exec /usr/bin/apt-get "\$@" ;;
-*" -s "*)
-    printf '%s\n' "\$@" | grep -vx -- -s >"$dir/simulated"
-    status=0
-    /usr/bin/apt-get "\$@" >"$dir/plan" 2>&1 || status=\$?
-    cat "$dir/plan"
-    exit \$status ;;
-*" Dir::Etc::sourceparts="*) ;;
-*) printf '%b\n' "$breaks" >&2; exit 100 ;;
-esac
-printf '%s\n' "\$@" | grep -vxE -- '-y|-qq|--no-remove' | cmp -s - "$dir/simulated" || {
-    echo "the install is not the command simulated last" >&2
-    exit 100
-}
-control=()
-prev=
-for a; do
-    [ "\$prev" != -o ] && [[ \$a == [!-]*=* ]] || [[ \$a == @(-y|-qq|--no-remove|--allow-downgrades) ]] || control+=("\$a")
-    prev=\$a
-done
-/usr/bin/apt-get --print-uris "\${control[@]}" >"$dir/control" 2>&1 || echo "exit status \$?" >>"$dir/control"
-awk '\$1 == "Inst" { print \$2 }' "$dir/plan" >"$dir/installed"
-EOF
-    # dpkg-query: dpkg's status without the i386 packages, and those that the simulated install installed.
-    cat >"$dir/dpkg-query" <<EOF
-#!/usr/bin/env bash
-case \$1 in --admindir=*) exec /usr/bin/dpkg-query "\$@" ;; esac
-said=\$(/usr/bin/dpkg-query --admindir="$dir/admin" "\$@" 2>/dev/null)
-[ "\$said" = "install ok installed" ] || ! grep -qxF -- "\${*: -1}" "$dir/installed" 2>/dev/null || said="install ok installed"
-printf '%s' "\$said"
-EOF
-    chmod +x "$dir/apt-get" "$dir/dpkg-query"
-    local before
-    before=$(find /etc/apt "$status" -type f -exec md5sum {} + | sort)
-    run_setup setup-i386.sh "$dir" ZAL_APT_TRIES=1 APT_CONFIG="$dir/apt.conf"
-    local what="setup-i386.sh without $uri, planned by this machine's apt"
-    [ "$STATUS" = 0 ] && [ -s "$dir/plan" ] || fail "$what: exit status $STATUS: $OUT"
-    [[ $OUT == *"setup-i386: installed with $suite of ${uri%%/dists/*} left out (packages moved: $(grep -c '^setup-i386: moving ' <<<"$OUT"))"* ]] ||
-        fail "$what: said: $OUT"
-    [ "$(find /etc/apt "$status" -type f -exec md5sum {} + | sort)" = "$before" ] ||
-        fail "$what: /etc/apt or dpkg's status changed"
-    grep -q '^Inst wine32:i386 ' "$dir/plan" || fail "$what: the plan does not install wine32:i386: $(apt_said "$dir/plan")"
-    ! grep '^Remv ' "$dir/plan" || fail "$what: the plan removes the packages above"
-    # "PACKAGE OLD NEW" for each package the plan downgrades, and the same for each the setup said it moved.
-    local p old new down twin
-    down=$(awk '$1 == "Inst" && $3 ~ /^\[/ { v = $4; sub(/^\(/, "", v); print $2, substr($3, 2, length($3) - 2), v }' \
-        "$dir/plan" | while read -r p old new; do
-        ! dpkg --compare-versions "$new" lt "$old" || echo "$p $old $new"
-    done | sort)
-    moved=$(sed -n 's/^setup-i386: moving \([^ ]*\) from \([^ ]*\) to \([^ ]*\)$/\1 \2 \3/p' <<<"$OUT" | sort)
-    [ "$down" = "$moved" ] || fail "$what: the plan downgrades:
-$down
-but the setup said it moved:
-$moved"
-    while read -r p old new; do
-        [ -n "$p" ] || continue
-        twin=$(awk -v p="${p%:*}:i386" '$1 == "Inst" && $2 == p { sub(/^\(/, "", $3); print $3 }' "$dir/plan")
-        [ -z "$twin" ] || [ "$twin" = "$new" ] || fail "$what: $p goes to $new, and its i386 twin to $twin"
-    done <<<"$moved"
-    control=$(apt_said "$dir/control")
-    if [ -n "$moved" ]; then
-        grep -qE '^The following packages will be REMOVED:$|^exit status ' "$dir/control" ||
-            fail "$what: without the versions asked for, apt's plan works too"
-        control="without the versions asked for, apt says: $control$(grep -E ' to remove ' "$dir/control" || true)"
-    fi
-    ok "$what, in $((SECONDS - start)) s: $(grep -E '^[0-9]+ upgraded' "$dir/plan"); $control; the setup said:"
-    grep -E '^setup-i386: (apt-get update could not|moving|installed)' <<<"$OUT" | sed 's/^/        /'
-}
-real_apt
+real_apt_status=0
+wait "$real_apt_pid" || real_apt_status=$?
+trap - EXIT
+cat "$work/real-apt.log"
+exit "$real_apt_status"
