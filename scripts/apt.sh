@@ -245,7 +245,7 @@ apt_install_without() {
     # The cache of this copy of the sources is kept beside it, so that apt reads the lists once, not once a
     # question.
     opts=(-o Dir::Etc::sourcelist=/dev/null -o "Dir::Etc::sourceparts=$log/sources"
-        -o "Dir::Cache::pkgcache=$log/pkgcache.bin" -o "Dir::Cache::srcpkgcache=$log/srcpkgcache.bin")
+        -o "Dir::Cache::pkgcache=$log/pkgcache.bin" -o Dir::Cache::srcpkgcache=)
     eval "$(LC_ALL=C apt-config shell native APT::Architecture status Dir::State::status/f)"
 
     # The Multi-Arch: same packages installed for this machine's architecture that the install needs for

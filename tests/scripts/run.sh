@@ -229,13 +229,13 @@ printf '%s' "\$said"
 EOF
     chmod +x "$dir/apt-get" "$dir/dpkg-query"
     local before
-    before=$(find /etc/apt "$status" -type f -exec md5sum {} + | sort)
+    before=$(find /etc/apt "$status" -type f -readable -exec md5sum {} + | sort)
     run_setup setup-i386.sh "$dir" ZAL_APT_TRIES=1 APT_CONFIG="$dir/apt.conf"
     local what="setup-i386.sh without $uri, planned by this machine's apt"
     [ "$STATUS" = 0 ] && [ -s "$dir/plan" ] || fail "$what: exit status $STATUS: $OUT"
     [[ $OUT == *"setup-i386: installed with $suite of ${uri%%/dists/*} left out (packages moved: $(grep -c '^setup-i386: moving ' <<<"$OUT"))"* ]] ||
         fail "$what: said: $OUT"
-    [ "$(find /etc/apt "$status" -type f -exec md5sum {} + | sort)" = "$before" ] ||
+    [ "$(find /etc/apt "$status" -type f -readable -exec md5sum {} + | sort)" = "$before" ] ||
         fail "$what: /etc/apt or dpkg's status changed"
     grep -q '^Inst wine32:i386 ' "$dir/plan" || fail "$what: the plan does not install wine32:i386: $(apt_said "$dir/plan")"
     ! grep '^Remv ' "$dir/plan" || fail "$what: the plan removes the packages above"
