@@ -251,8 +251,8 @@ apt_install_without() {
     # The Multi-Arch: same packages installed for this machine's architecture that the install needs for
     # another: among all it depends on, recommendations aside as it installs none.
     if [[ $* == *:* ]]; then
-        while read -r p new; do
-            same[$p]=$new
+        while read -r p v; do
+            same[$p]=$v
         done < <(dpkg-query --admindir="${status%/*}" -W \
             -f='${db:Status-Abbrev} ${Package} ${Architecture} ${Multi-Arch} ${Version}\n' 2>/dev/null |
             awk -v native="$native" '$1 == "ii" && $3 == native && $4 == "same" { print $2, $5 }')
