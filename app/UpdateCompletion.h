@@ -29,6 +29,8 @@ public:
     virtual unsigned long KeepOutOfVirtualStore() = 0;
     // What the directory says of path (LookUp).
     virtual FileEntry LookUp(const std::string& path) = 0;
+    // The replacement's opens and security calls (SystemFileCalls).
+    virtual IFileCalls& FileCalls() = 0;
     virtual void Pause(unsigned long milliseconds) = 0;
     virtual void RequestClose() = 0;
 };
@@ -70,6 +72,7 @@ public:
     bool RunsMachine(std::uint16_t machine) override;
     unsigned long KeepOutOfVirtualStore() override;
     FileEntry LookUp(const std::string& path) override;
+    IFileCalls& FileCalls() override;
     void Pause(unsigned long milliseconds) override;
     void RequestClose() override;
 

@@ -20,10 +20,26 @@ DWORD Outcome(bool ok) {
 
 constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+class SystemCalls final : public IFileCalls {
+public:
+    void* Open(const std::string& path, unsigned long access, unsigned long share,
+               unsigned long flags) override {
+        return ::CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_OPEN_REPARSE_POINT | flags, nullptr);
+    }
+    bool GetSecurity(void* file, unsigned long parts, void* descriptor, unsigned long size,
+                     unsigned long& needed) override {
+        return ::GetKernelObjectSecurity(file, parts, descriptor, size, &needed);
+    }
+    bool SetSecurity(void* file, unsigned long parts, void* descriptor) override {
+        return ::SetKernelObjectSecurity(file, parts, descriptor);
+    }
+};
+
 // Opens the file that path names as it lies: a link is opened itself, never what it points at.
-UniqueFile OpenAsItLies(const std::string& path, DWORD access, DWORD share, DWORD flags = 0) {
-    return UniqueFile(::CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OPEN_REPARSE_POINT | flags, nullptr));
+UniqueFile OpenAsItLies(IFileCalls& calls, const std::string& path, DWORD access, DWORD share,
+                        DWORD flags = 0) {
+    return UniqueFile(calls.Open(path, access, share, flags));
 }
 
 DWORD AttributesOf(HANDLE file, FILE_ATTRIBUTE_TAG_INFO& info) {
@@ -46,20 +62,20 @@ bool KeepsNoRules(DWORD error) {
 // A security descriptor in self-relative form, as the system hands it out.
 using Descriptor = std::vector<unsigned char>;
 
-DWORD AccessRulesOf(HANDLE file, Descriptor& rules) {
-    DWORD needed = 0;
-    ::GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+DWORD AccessRulesOf(IFileCalls& calls, HANDLE file, Descriptor& rules) {
+    unsigned long needed = 0;
+    calls.GetSecurity(file, DACL_SECURITY_INFORMATION, nullptr, 0, needed);
     rules.resize(needed);
-    return needed == 0 ? ::GetLastError()
-                       : Outcome(::GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, rules.data(),
-                                                           needed, &needed));
+    return needed == 0
+               ? ::GetLastError()
+               : Outcome(calls.GetSecurity(file, DACL_SECURITY_INFORMATION, rules.data(), needed, needed));
 }
 
 // Sets the access list of rules on file as it stands, with its protection from inheritance: the list is the
 // one another file of the same directory had, so there is nothing to inherit anew.
-DWORD GiveAccessRules(HANDLE file, const Descriptor& rules) {
+DWORD GiveAccessRules(IFileCalls& calls, HANDLE file, const Descriptor& rules) {
     return Outcome(
-        ::SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, const_cast<unsigned char*>(rules.data())));
+        calls.SetSecurity(file, DACL_SECURITY_INFORMATION, const_cast<unsigned char*>(rules.data())));
 }
 
 // The access rules that the system gives a file created in directory by this process: the directory's
@@ -113,8 +129,8 @@ struct InstalledFile {
     Descriptor Rules; // empty where there are none to keep
 };
 
-DWORD LookAtInstalled(const std::string& path, InstalledFile& installed) {
-    UniqueFile file = OpenAsItLies(path, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES, ShareAll,
+DWORD LookAtInstalled(IFileCalls& calls, const std::string& path, InstalledFile& installed) {
+    UniqueFile file = OpenAsItLies(calls, path, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES, ShareAll,
                                    FILE_FLAG_BACKUP_SEMANTICS);
     if (!file) {
         const DWORD error = ::GetLastError();
@@ -128,7 +144,7 @@ DWORD LookAtInstalled(const std::string& path, InstalledFile& installed) {
     if ((info.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
         return ERROR_ACCESS_DENIED;
     }
-    const DWORD error = AccessRulesOf(file.Get(), installed.Rules);
+    const DWORD error = AccessRulesOf(calls, file.Get(), installed.Rules);
     if (KeepsNoRules(error)) {
         installed.Rules.clear();
         return ERROR_SUCCESS;
@@ -146,14 +162,16 @@ constexpr DWORD HoldAccess =
 // renamed, so that a staged copy that stays is the one that was staged.
 class HeldStagedCopy {
 public:
+    explicit HeldStagedCopy(IFileCalls& calls) noexcept : FCalls(calls) {}
+
     // Opens the staged copy, sharing reading only. A read-only copy cannot be opened for writing, so its bit
     // goes first, by its name; a copy that somebody else then holds is left without it, which is the state
     // the update would have given it, and is never given it back, since that somebody may be another
     // instance of the tool about to install it.
     DWORD Open(const std::string& path) {
-        FFile = OpenAsItLies(path, HoldAccess, FILE_SHARE_READ);
+        FFile = OpenAsItLies(FCalls, path, HoldAccess, FILE_SHARE_READ);
         if (!FFile && ::GetLastError() == ERROR_ACCESS_DENIED && ClearReadOnlyByName(path)) {
-            FFile = OpenAsItLies(path, HoldAccess, FILE_SHARE_READ);
+            FFile = OpenAsItLies(FCalls, path, HoldAccess, FILE_SHARE_READ);
             FReadOnly = true;
         }
         if (!FFile) {
@@ -179,9 +197,9 @@ public:
 
     // A staged copy that has the rules already is left as it is.
     DWORD GiveRules(const Descriptor& rules) {
-        DWORD error = AccessRulesOf(FFile.Get(), FOwnRules);
+        DWORD error = AccessRulesOf(FCalls, FFile.Get(), FOwnRules);
         if (error == ERROR_SUCCESS && FOwnRules != rules) {
-            error = GiveAccessRules(FFile.Get(), rules);
+            error = GiveAccessRules(FCalls, FFile.Get(), rules);
             FRulesGiven = error == ERROR_SUCCESS;
         }
         return KeepsNoRules(error) ? ERROR_SUCCESS : error;
@@ -207,7 +225,6 @@ public:
         return error;
     }
 
-    HeldStagedCopy() = default;
     HeldStagedCopy(const HeldStagedCopy&) = delete;
     HeldStagedCopy& operator=(const HeldStagedCopy&) = delete;
     ~HeldStagedCopy() {
@@ -215,7 +232,7 @@ public:
             return;
         }
         if (FRulesGiven) {
-            GiveAccessRules(FFile.Get(), FOwnRules);
+            GiveAccessRules(FCalls, FFile.Get(), FOwnRules);
         }
         if (FReadOnly) {
             SetAttributes(FFile.Get(), FAttributes);
@@ -223,14 +240,15 @@ public:
     }
 
 private:
-    static bool ClearReadOnlyByName(const std::string& path) {
-        UniqueFile file = OpenAsItLies(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, ShareAll);
+    bool ClearReadOnlyByName(const std::string& path) {
+        UniqueFile file = OpenAsItLies(FCalls, path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, ShareAll);
         FILE_ATTRIBUTE_TAG_INFO info{};
         return file && AttributesOf(file.Get(), info) == ERROR_SUCCESS &&
                (info.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0 &&
                SetAttributes(file.Get(), info.FileAttributes & ~FILE_ATTRIBUTE_READONLY) == ERROR_SUCCESS;
     }
 
+    IFileCalls& FCalls;
     UniqueFile FFile;
     DWORD FAttributes = 0;
     bool FReadOnly = false;
@@ -241,12 +259,17 @@ private:
 
 // What opening the installed file for deletion gives: ERROR_SUCCESS or a sharing violation when the tool may
 // delete it, so that a refused rename was somebody holding it, and ERROR_ACCESS_DENIED when it may not.
-DWORD ProbeDeletion(const std::string& installed) {
-    UniqueFile file = OpenAsItLies(installed, DELETE, ShareAll);
+DWORD ProbeDeletion(IFileCalls& calls, const std::string& installed) {
+    UniqueFile file = OpenAsItLies(calls, installed, DELETE, ShareAll);
     return file ? ERROR_SUCCESS : ::GetLastError();
 }
 
 } // namespace
+
+IFileCalls& SystemFileCalls() {
+    static SystemCalls calls;
+    return calls;
+}
 
 FileEntry LookUp(const std::string& path) {
     WIN32_FIND_DATAA entry{};
@@ -285,12 +308,12 @@ bool WorthWaiting(const ReplaceOutcome& outcome) noexcept {
     }
 }
 
-ReplaceOutcome ReplaceWithStagedCopy(const StagedPaths& paths, const MachineQuery& runs) {
+ReplaceOutcome ReplaceWithStagedCopy(const StagedPaths& paths, const MachineQuery& runs, IFileCalls& calls) {
     InstalledFile installed;
-    if (DWORD error = LookAtInstalled(paths.Installed, installed); error != ERROR_SUCCESS) {
+    if (DWORD error = LookAtInstalled(calls, paths.Installed, installed); error != ERROR_SUCCESS) {
         return {error};
     }
-    HeldStagedCopy staged;
+    HeldStagedCopy staged(calls);
     DWORD error = staged.Open(paths.Staged);
     if (error == ERROR_SUCCESS) {
         error = StagedImageRefusal(staged.Get(), paths.Staged, paths.Kind, runs);
@@ -310,7 +333,8 @@ ReplaceOutcome ReplaceWithStagedCopy(const StagedPaths& paths, const MachineQuer
         return {error};
     }
     error = staged.RenameTo(paths.Installed);
-    return {error, true, error == ERROR_ACCESS_DENIED ? ProbeDeletion(paths.Installed) : ERROR_SUCCESS};
+    return {error, true,
+            error == ERROR_ACCESS_DENIED ? ProbeDeletion(calls, paths.Installed) : ERROR_SUCCESS};
 }
 
 } // namespace zal

@@ -54,6 +54,25 @@ struct ReplaceOutcome {
 // read-only or missing file, or a refused staged copy, refuses for good and is shown at once.
 bool WorthWaiting(const ReplaceOutcome& outcome) noexcept;
 
+// The calls of the replacement whose answers rest on the file system's order of checks and on the caller's
+// rights, which Wine does not decide as Windows does: opening an existing file (CreateFileA, a link opened
+// itself, never what it points at), and reading and setting a file's security (GetKernelObjectSecurity,
+// SetKernelObjectSecurity). Each fails as the system call does, with the thread's last error set. The tool
+// makes them as they are; tests stand in for Windows where Wine answers otherwise.
+class IFileCalls {
+public:
+    virtual ~IFileCalls() = default;
+    // A handle, or INVALID_HANDLE_VALUE.
+    virtual void* Open(const std::string& path, unsigned long access, unsigned long share,
+                       unsigned long flags) = 0;
+    virtual bool GetSecurity(void* file, unsigned long parts, void* descriptor, unsigned long size,
+                             unsigned long& needed) = 0;
+    virtual bool SetSecurity(void* file, unsigned long parts, void* descriptor) = 0;
+};
+
+// The system's own calls.
+IFileCalls& SystemFileCalls();
+
 // One attempt at replacing the installed file with the staged copy.
 // - A read-only installed file, or a directory in its place, is refused before anything is touched.
 // - The staged copy is opened as it lies, links not followed, and held until it is renamed: the handle
@@ -65,6 +84,6 @@ bool WorthWaiting(const ReplaceOutcome& outcome) noexcept;
 //   was installed, flushed to disk, and renamed over the installed file through the held handle, in one step.
 // - Its read-only bit goes through that handle; the bit and its own access rules come back when it is not
 //   renamed. A staged copy that another process holds is not touched.
-ReplaceOutcome ReplaceWithStagedCopy(const StagedPaths& paths, const MachineQuery& runs);
+ReplaceOutcome ReplaceWithStagedCopy(const StagedPaths& paths, const MachineQuery& runs, IFileCalls& calls);
 
 } // namespace zal
