@@ -53,8 +53,12 @@ void StagedReplace(IUpdateHost& host, const UpdateTarget& target, WaitBudget& bu
         if (outcome.Error == ERROR_FILE_NOT_FOUND && host.LookUp(paths->Installed).SameStamp(staged)) {
             return;
         }
-        if (!WorthWaiting(outcome) || !budget.Wait()) {
+        if (!WorthWaiting(outcome)) {
             throw Win32Error(outcome.Error, stagedName);
+        }
+        if (!budget.Wait()) {
+            const std::string& held = outcome.At == ReplaceStep::Staged ? paths->Staged : paths->Installed;
+            throw Win32Error(HeldFileError(outcome), FileNamePart(held, mb));
         }
     }
 }

@@ -53,7 +53,8 @@ private:
 // the old one or the whole new one, never a mix, and no disk space is needed. Nothing is touched while any
 // write of the process could still go to the VirtualStore. The staged copy is looked up once: a staged copy
 // that another instance of the tool applied meanwhile leaves nothing to do; one that vanished otherwise is
-// an error. Errors name the staged copy where the system's text names a file.
+// an error. Errors name the staged copy where the system's text names a file; when the wait for a file
+// somebody holds runs out, the error says that the file is in use, and names the file held (HeldFileError).
 void StagedReplace(IUpdateHost& host, const UpdateTarget& target, WaitBudget& budget);
 
 // The button's action: every target in order, then the pause and the close request.
