@@ -201,9 +201,9 @@ DWORD LookAtInstalled(IFileCalls& calls, const std::string& path, InstalledFile&
 // security to compare, and deletion for the rename. The rights to change its access list or its owner are
 // asked for apart, and only when it must take another.
 constexpr DWORD HoldAccess = GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL | FILE_WRITE_ATTRIBUTES;
-// What a read-only file still grants of that: everything but writing its data (Microsoft's FAT driver lets
-// a read-only file be opened for deletion, its security and its attributes, and refuses only writing and
-// appending; the file is deleted or renamed over only once it is no longer read-only).
+// What a read-only file still grants of that: everything but writing its data. Windows' file systems refuse
+// only FILE_WRITE_DATA and FILE_APPEND_DATA when a read-only file is opened; deleting it is refused only
+// when the deletion is asked for.
 constexpr DWORD ClaimAccess = GENERIC_READ | DELETE | READ_CONTROL | FILE_WRITE_ATTRIBUTES;
 
 // The staged copy, held open from its check to its rename. What the tool changes on it (its read-only bit,

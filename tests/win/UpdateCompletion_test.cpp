@@ -310,9 +310,10 @@ TEST_F(CompletionTest, RegressionHeldFilesLostTheUpdateAndFroze25Seconds) {
         }
     };
 
-    RunExpectingFailure("ZAL.exe");
+    Win32Error error = RunExpectingFailure("ZAL.exe", "ZAL.exe");
     held.Reset();
 
+    EXPECT_EQ(error.Code(), static_cast<unsigned long>(ERROR_SHARING_VIOLATION));
     EXPECT_EQ(ListDirectory(FDir.Path()), before); // staged copy kept, installed file whole
     constexpr std::size_t budget = RetryLimitMs / RetryIntervalMs;
     ExpectNeitherPauseNorClose(budget);
@@ -432,8 +433,8 @@ TEST_P(CompletionWaitsForAHeldFile, KeepsTheStagedCopyAsItWasAndSaysTheFileIsInU
 INSTANTIATE_TEST_SUITE_P(
     Table, CompletionWaitsForAHeldFile,
     testing::Values(
-        HeldCase{"RegressionRunningProgramReportedAsAccessDenied", "ZAL.exe", FILE_SHARE_DELETE, false},
-        HeldCase{"RunningProgramWindowsOrder", "ZAL.exe", FILE_SHARE_DELETE, true},
+        HeldCase{"RegressionRenameOverAHeldTargetShownAsAccessDenied", "ZAL.exe", FILE_SHARE_DELETE, false},
+        HeldCase{"HeldTargetWindowsOrder", "ZAL.exe", FILE_SHARE_DELETE, true},
         HeldCase{"StagedCopyHeld", "ZAL.upd", 0, false},
         HeldCase{"RegressionHeldStagedCopyLostItsReadOnlyBit", "ZAL.upd", 0, true},
         HeldCase{"HeldStagedCopyThatSharesDeletionKeepsItsBit", "ZAL.upd", FILE_SHARE_DELETE, true}),
