@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <sddl.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -17,7 +18,6 @@
 #include <functional>
 #include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace zal::testkit {
@@ -112,13 +112,19 @@ public:
     }
 
 private:
-    using FileKey = std::pair<DWORD, unsigned long long>; // the volume and the file's index on it
+    // The file's index on its volume, which a rename keeps. Asked of the file alone
+    // (FileInternalInformation): GetFileInformationByHandle asks the volume for its serial number too, which
+    // 32-bit Wine under emulation does not survive. The tests' files all lie on one volume.
+    using FileKey = long long;
 
     static FileKey KeyOf(void* file) {
-        BY_HANDLE_FILE_INFORMATION info{};
-        ::GetFileInformationByHandle(file, &info);
-        return {info.dwVolumeSerialNumber,
-                static_cast<unsigned long long>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+        using Query = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+        static const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+            ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQueryInformationFile")));
+        IO_STATUS_BLOCK status{};
+        LARGE_INTEGER index{};
+        query(file, &status, &index, sizeof index, FileInternalInformation);
+        return index.QuadPart;
     }
     static FileKey KeyOf(const std::string& path) {
         UniqueFile file(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
