@@ -121,4 +121,14 @@ std::string OwnExePathFrom(std::string_view modulePath) {
     return path;
 }
 
+std::wstring AnsiToWide(const std::string& ansi) {
+    const int length =
+        ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0) {
+        ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), length);
+    }
+    return wide;
+}
+
 } // namespace zal

@@ -1,6 +1,7 @@
 #pragma once
 // The process's inputs, as the system gives them: its command line, its executable's path, and the
-// multi-byte settings of the thread's locale that the path rules read.
+// multi-byte settings of the thread's locale that the path rules read; and its ANSI paths as the calls that
+// take only wide names need them.
 #include "core/MultiByte.h"
 
 #include <windows.h>
@@ -44,5 +45,9 @@ std::string OwnExePathFrom(std::string_view modulePath);
 // The full path of the tool's executable, however long, as OwnExePathFrom makes it. Throws Win32Error when
 // the system cannot tell it.
 std::string OwnExePath();
+
+// An ANSI path or name, in the code page the system reads the ANSI calls' names in, as UTF-16; empty when
+// the system cannot convert it.
+std::wstring AnsiToWide(const std::string& ansi);
 
 } // namespace zal

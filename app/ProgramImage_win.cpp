@@ -1,5 +1,6 @@
 #include "app/ProgramImage_win.h"
 
+#include "app/ProcessInputs.h"
 #include "base/DllSearch.h"
 
 #include <softpub.h>
@@ -125,15 +126,6 @@ std::optional<bool> AskUserMode(std::uint16_t machine) {
     return (attributes & UserEnabled) != 0;
 }
 
-std::wstring Wide(const std::string& ansi) {
-    int length = ::MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 1), L'\0');
-    if (length > 0) {
-        ::MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, wide.data(), length);
-    }
-    return wide;
-}
-
 } // namespace
 
 DWORD VerifyEmbeddedSignature(HANDLE file, const std::string& path) {
@@ -142,7 +134,7 @@ DWORD VerifyEmbeddedSignature(HANDLE file, const std::string& path) {
     if (winVerifyTrust == nullptr) {
         return HRESULT_FROM_WIN32(error);
     }
-    const std::wstring widePath = Wide(path);
+    const std::wstring widePath = AnsiToWide(path);
     WINTRUST_FILE_INFO fileInfo{};
     fileInfo.cbStruct = sizeof fileInfo;
     fileInfo.pcwszFilePath = widePath.c_str();

@@ -17,9 +17,9 @@ bool SystemRunsMachine(std::uint16_t machine);
 
 // Why the staged copy open as file (path is its name) must not be installed as kind: ERROR_BAD_EXE_FORMAT for
 // a file that is no complete image of that kind, ERROR_EXE_MACHINE_TYPE_MISMATCH for an image built for a
-// machine that runs says this Windows cannot run, ERROR_FILE_CORRUPT for a signature that its bytes do not
-// match, or the code of a read, or of a signature check, that failed (SignatureRefusal). ERROR_SUCCESS when
-// it may be installed.
+// machine this Windows cannot run (as runs answers), ERROR_FILE_CORRUPT for a signature that its bytes do
+// not match, or the code of a read, or of a signature check, that failed (SignatureRefusal). ERROR_SUCCESS
+// when it may be installed.
 DWORD StagedImageRefusal(HANDLE file, const std::string& path, ImageKind kind, const MachineQuery& runs);
 
 // WinVerifyTrust's Authenticode result for the file open as file: nothing is shown, nothing goes to the

@@ -43,7 +43,7 @@ void StagedReplace(IUpdateHost& host, const UpdateTarget& target, WaitBudget& bu
     const std::string stagedName = FileNamePart(paths->Staged, mb);
     const MachineQuery runs = [&host](std::uint16_t machine) { return host.RunsMachine(machine); };
     for (;;) {
-        const ReplaceOutcome outcome = ReplaceWithStagedCopy(*paths, runs);
+        const ReplaceOutcome outcome = ReplaceWithStagedCopy(*paths, runs, host.FileCalls());
         if (outcome.Error == ERROR_SUCCESS) {
             return;
         }
@@ -53,8 +53,12 @@ void StagedReplace(IUpdateHost& host, const UpdateTarget& target, WaitBudget& bu
         if (outcome.Error == ERROR_FILE_NOT_FOUND && host.LookUp(paths->Installed).SameStamp(staged)) {
             return;
         }
-        if (!WorthWaiting(outcome) || !budget.Wait()) {
+        if (!WorthWaiting(outcome)) {
             throw Win32Error(outcome.Error, stagedName);
+        }
+        if (!budget.Wait()) {
+            const std::string& held = outcome.At == ReplaceStep::Staged ? paths->Staged : paths->Installed;
+            throw Win32Error(HeldFileError(outcome), FileNamePart(held, mb));
         }
     }
 }
@@ -93,6 +97,10 @@ unsigned long SystemUpdateHost::KeepOutOfVirtualStore() {
 
 FileEntry SystemUpdateHost::LookUp(const std::string& path) {
     return zal::LookUp(path);
+}
+
+IFileCalls& SystemUpdateHost::FileCalls() {
+    return SystemFileCalls();
 }
 
 // Windows takes a window whose thread has not looked at its message queue for 5 s for one that stopped

@@ -29,6 +29,8 @@ public:
     virtual unsigned long KeepOutOfVirtualStore() = 0;
     // What the directory says of path (LookUp).
     virtual FileEntry LookUp(const std::string& path) = 0;
+    // The replacement's opens and security calls (SystemFileCalls).
+    virtual IFileCalls& FileCalls() = 0;
     virtual void Pause(unsigned long milliseconds) = 0;
     virtual void RequestClose() = 0;
 };
@@ -51,7 +53,8 @@ private:
 // the old one or the whole new one, never a mix, and no disk space is needed. Nothing is touched while any
 // write of the process could still go to the VirtualStore. The staged copy is looked up once: a staged copy
 // that another instance of the tool applied meanwhile leaves nothing to do; one that vanished otherwise is
-// an error. Errors name the staged copy where the system's text names a file.
+// an error. Errors name the staged copy where the system's text names a file; when the wait for a file
+// somebody holds runs out, the error says that the file is in use, and names the file held (HeldFileError).
 void StagedReplace(IUpdateHost& host, const UpdateTarget& target, WaitBudget& budget);
 
 // The button's action: every target in order, then the pause and the close request.
@@ -70,6 +73,7 @@ public:
     bool RunsMachine(std::uint16_t machine) override;
     unsigned long KeepOutOfVirtualStore() override;
     FileEntry LookUp(const std::string& path) override;
+    IFileCalls& FileCalls() override;
     void Pause(unsigned long milliseconds) override;
     void RequestClose() override;
 

@@ -5,6 +5,7 @@
 #include "core/ProgramImage.h"
 #include "core/UpdatePlan.h"
 
+#include <optional>
 #include <string>
 
 namespace zal {
@@ -38,13 +39,20 @@ FileEntry LookUp(const std::string& path);
 // clear.
 unsigned long StagedCopyRefusal(unsigned long attributes, unsigned long reparseTag) noexcept;
 
+// The step of the replacement that an outcome comes from.
+enum class ReplaceStep {
+    Installed, // looking at the installed file
+    Staged,    // holding the staged copy, checking it, giving it its security, flushing it
+    Rename,    // renaming it over the installed file
+};
+
 // How one attempt at the replacement ended.
 struct ReplaceOutcome {
     unsigned long Error = 0; // ERROR_SUCCESS, or the code of the step that failed or of the refusal
-    bool AtRename = false;   // every step before the rename went through
+    ReplaceStep At = ReplaceStep::Rename;
     // When the rename was refused with ERROR_ACCESS_DENIED: what opening the installed file for deletion gave
-    // right afterwards, which tells a file somebody holds from a right the tool lacks.
-    unsigned long DeleteProbe = 0;
+    // right afterwards, which tells a file somebody holds from a right the tool lacks. Empty otherwise.
+    std::optional<unsigned long> DeleteProbe;
 };
 
 // Whether waiting can mend a failed attempt. Sharing and lock violations, and a file that another process
@@ -54,17 +62,48 @@ struct ReplaceOutcome {
 // read-only or missing file, or a refused staged copy, refuses for good and is shown at once.
 bool WorthWaiting(const ReplaceOutcome& outcome) noexcept;
 
+// What the user is told when the wait for a file that somebody holds runs out: that the file is in use.
+// Windows refuses a rename over a file held open, or over a running program, with ERROR_ACCESS_DENIED, whose
+// text would send the user to his rights instead of to the program that holds the file, so that refusal is
+// told as ERROR_SHARING_VIOLATION; any other code stands. The file held is the staged copy when the outcome
+// comes from its step, and the installed file otherwise.
+unsigned long HeldFileError(const ReplaceOutcome& outcome) noexcept;
+
+// The calls of the replacement whose answers rest on the file system's order of checks and on the caller's
+// rights, which Wine does not decide as Windows does. Each is the system call it names and fails as that
+// call does, with the thread's last error set. The tool makes them as they are; tests stand in for Windows
+// where Wine answers otherwise.
+class IFileCalls {
+public:
+    virtual ~IFileCalls() = default;
+    // CreateFileA of an existing file, a link opened itself, never what it points at: a handle, or
+    // INVALID_HANDLE_VALUE.
+    virtual void* Open(const std::string& path, unsigned long access, unsigned long share,
+                       unsigned long flags) = 0;
+    // ReOpenFile, links as they lie, sharing everything: another handle on the file that file is open on.
+    // For rights that hold no data (WRITE_DAC, WRITE_OWNER) the system looks at no sharing.
+    virtual void* ReOpen(void* file, unsigned long access) = 0;
+    // GetKernelObjectSecurity and SetKernelObjectSecurity.
+    virtual bool GetSecurity(void* file, unsigned long parts, void* descriptor, unsigned long size,
+                             unsigned long& needed) = 0;
+    virtual bool SetSecurity(void* file, unsigned long parts, void* descriptor) = 0;
+};
+
+// The system's own calls.
+IFileCalls& SystemFileCalls();
+
 // One attempt at replacing the installed file with the staged copy.
 // - A read-only installed file, or a directory in its place, is refused before anything is touched.
 // - The staged copy is opened as it lies, links not followed, and held until it is renamed: the handle
 //   shares reading only, so that nobody else can write to it, rename it, delete it, or put another file
 //   under its name, and the bytes renamed are the bytes checked. It is refused unless it is a complete image
-//   of the target's kind, built for a machine that runs says this Windows runs, whose signature, if it has
-//   one, matches its bytes (StagedImageRefusal).
-// - It is given the installed file's access rules, or those that a new file in the directory gets when none
-//   was installed, flushed to disk, and renamed over the installed file through the held handle, in one step.
-// - Its read-only bit goes through that handle; the bit and its own access rules come back when it is not
-//   renamed. A staged copy that another process holds is not touched.
-ReplaceOutcome ReplaceWithStagedCopy(const StagedPaths& paths, const MachineQuery& runs);
+//   of the target's kind, built for a machine this Windows runs (as runs answers), whose signature, if it
+//   has one, matches its bytes (StagedImageRefusal).
+// - It takes the installed file's access list, and where the tool may its owner (or what a new file in the
+//   directory gets, when none was installed), is flushed to disk, and is renamed over the installed file
+//   through the held handle, in one step.
+// - Its read-only bit goes only while the tool holds it; the bit, its access list and its owner come back
+//   when it is not renamed. A staged copy that another process holds is not touched.
+ReplaceOutcome ReplaceWithStagedCopy(const StagedPaths& paths, const MachineQuery& runs, IFileCalls& calls);
 
 } // namespace zal

@@ -33,6 +33,10 @@ using testkit::MakeProgram;
 // staged copy that only its writer may use.
 constexpr const char* EveryoneRuns = "D:(A;;FA;;;SY)(A;;FA;;;$USER)(A;;0x1200a9;;;WD)";
 constexpr const char* OnlyItsWriter = "D:P(A;;FA;;;$USER)";
+// Owners as Windows keeps them: an installed program owned by Administrators, as an elevated installer
+// leaves it, and a staged copy owned by the user whom ZAL runs as.
+constexpr const char* Administrators = "S-1-5-32-544";
+constexpr const char* ZalUser = "S-1-5-21-1-2-3-1001";
 
 std::string NewZal() {
     return MakeProgram({.Size = 300 * 1024, .Variant = 2});
@@ -61,6 +65,14 @@ UniqueFile Hold(const std::string& path, DWORD share = 0) {
 class CompletionTest : public testing::Test {
 protected:
     void SetUp() override { FHost.ExePath = FDir / "ZALUpdate.exe"; }
+
+    // The installed program's access rules and owner, and the staged copy's, where they differ.
+    void GiveSecurity(const char* stagedRules) {
+        ASSERT_NO_FATAL_FAILURE(test::SetAccessRules(FDir / "ZAL.exe", EveryoneRuns));
+        ASSERT_NO_FATAL_FAILURE(test::SetAccessRules(FDir / "ZAL.upd", stagedRules));
+        FHost.Files.GiveOwner(FDir / "ZAL.exe", Administrators);
+        FHost.Files.GiveOwner(FDir / "ZAL.upd", ZalUser);
+    }
 
     // A typical installation: both installed files and both staged copies.
     void LayOutBoth() {
@@ -298,9 +310,10 @@ TEST_F(CompletionTest, RegressionHeldFilesLostTheUpdateAndFroze25Seconds) {
         }
     };
 
-    RunExpectingFailure("ZAL.exe");
+    Win32Error error = RunExpectingFailure("ZAL.exe", "ZAL.exe");
     held.Reset();
 
+    EXPECT_EQ(error.Code(), static_cast<unsigned long>(ERROR_SHARING_VIOLATION));
     EXPECT_EQ(ListDirectory(FDir.Path()), before); // staged copy kept, installed file whole
     constexpr std::size_t budget = RetryLimitMs / RetryIntervalMs;
     ExpectNeitherPauseNorClose(budget);
@@ -381,45 +394,127 @@ TEST_F(CompletionTest, RegressionReadOnlyStagedCopyNeverFinished) {
     ExpectPausedAndClosed();
 }
 
-// A read-only staged copy loses its bit, and takes the installed file's access rules, only when it is
-// installed: one that stays, because the rename over the running program is refused, keeps both.
-TEST_F(CompletionTest, StagedCopyThatStaysKeepsItsBitAndItsRules) {
+// A staged copy that somebody holds when the wait runs out stays as it was, read-only bit, access rules and
+// owner included, and the box says that a file is in use. Windows refuses in two ways: a file held without
+// sharing deletion refuses to be opened with a sharing violation; a rename over a file held open, or over a
+// running program, is refused with ERROR_ACCESS_DENIED, whose text sent the user to his rights instead of to
+// the program that holds the file. And where Windows checks access before sharing, the read-only bit of a
+// held staged copy used to be cleared by name, and was lost when the copy turned out to be held.
+struct HeldCase {
+    const char* Name;
+    const char* Held;  // the file somebody holds
+    DWORD Share;       // how it is held
+    bool WindowsOrder; // the file system checks access before sharing
+};
+
+class CompletionWaitsForAHeldFile : public CompletionTest, public testing::WithParamInterface<HeldCase> {};
+
+TEST_P(CompletionWaitsForAHeldFile, KeepsTheStagedCopyAsItWasAndSaysTheFileIsInUse) {
+    const HeldCase& c = GetParam();
     ASSERT_NO_FATAL_FAILURE(LayOutBoth());
-    ASSERT_NO_FATAL_FAILURE(test::SetAccessRules(FDir / "ZAL.exe", EveryoneRuns));
-    ASSERT_NO_FATAL_FAILURE(test::SetAccessRules(FDir / "ZAL.upd", OnlyItsWriter));
+    ASSERT_NO_FATAL_FAILURE(GiveSecurity(OnlyItsWriter));
     ASSERT_TRUE(::SetFileAttributesA((FDir / "ZAL.upd").c_str(), FILE_ATTRIBUTE_READONLY));
     const std::string rules = test::AccessRules(FDir / "ZAL.upd");
     Listing before = ListDirectory(FDir.Path());
-    UniqueFile held = Hold(FDir / "ZAL.exe", FILE_SHARE_READ | FILE_SHARE_DELETE);
+    FHost.Files.AccessBeforeSharing = c.WindowsOrder;
+    UniqueFile held = Hold(FDir / c.Held, FILE_SHARE_READ | c.Share);
 
-    RunExpectingFailure("ZAL.exe");
+    Win32Error error = RunExpectingFailure("ZAL.exe", c.Held);
     held.Reset();
 
+    EXPECT_EQ(error.Code(), static_cast<unsigned long>(ERROR_SHARING_VIOLATION));
     EXPECT_EQ(ListDirectory(FDir.Path()), before);
     EXPECT_NE(::GetFileAttributesA((FDir / "ZAL.upd").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     EXPECT_EQ(test::AccessRules(FDir / "ZAL.upd"), rules);
+    EXPECT_EQ(FHost.Files.OwnerOf(FDir / "ZAL.upd"), ZalUser);
     ExpectNeitherPauseNorClose(RetryLimitMs / RetryIntervalMs);
 }
 
-// A rename carries the staged copy's own access rules: a staged copy that only its writer may read left a
-// ZAL.exe that no other user could start, and one that everybody may write left a ZAL.exe that everybody
-// could change. The installed file keeps the rules it had.
-class CompletionKeepsRules : public CompletionTest, public testing::WithParamInterface<const char*> {};
+INSTANTIATE_TEST_SUITE_P(
+    Table, CompletionWaitsForAHeldFile,
+    testing::Values(
+        HeldCase{"RegressionRenameOverAHeldTargetShownAsAccessDenied", "ZAL.exe", FILE_SHARE_DELETE, false},
+        HeldCase{"HeldTargetWindowsOrder", "ZAL.exe", FILE_SHARE_DELETE, true},
+        HeldCase{"StagedCopyHeld", "ZAL.upd", 0, false},
+        HeldCase{"RegressionHeldStagedCopyLostItsReadOnlyBit", "ZAL.upd", 0, true},
+        HeldCase{"HeldStagedCopyThatSharesDeletionKeepsItsBit", "ZAL.upd", FILE_SHARE_DELETE, true}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
-TEST_P(CompletionKeepsRules, RegressionInstalledFileTookTheStagedCopysRules) {
+// The staged copy takes the installed file's access rules, and where the tool may its owner: a rename
+// carries the staged copy's own, so a staged copy that only its writer may read left a ZAL.exe that no other
+// user could start, one that everybody may write left a ZAL.exe that everybody could change, and its
+// owner, who may always change the rules, could give himself any right on ZAL.exe. Each right is asked for
+// only where it is needed: the staged copy used to be opened for WRITE_DAC whatever its rules, so that
+// where the tool may write the file but not change its rules (a network share with "Change", an NTFS folder
+// with "Modify") every press failed; and that refusal, or any refused open of a copy that was not
+// read-only, passed for success, and the press went on to fail with "The handle is invalid." A refusal
+// leaves everything as it was. Where the tool may not give the owner, or may not put the copy's own back,
+// the copy keeps its own and the update goes on.
+struct RightsCase {
+    const char* Name;
+    const char* StagedRules; // nullptr: the installed file's own
+    DWORD Refused;           // rights the tool is refused on every file
+    bool ReadOnly = false;   // the staged copy is read-only
+    DWORD Error = ERROR_SUCCESS;
+    const char* Unnameable = "";        // an owner the tool may not name
+    const char* Owner = Administrators; // the owner that ZAL.exe has after the update
+};
+
+class CompletionTakesTheRulesAndOwner : public CompletionTest,
+                                        public testing::WithParamInterface<RightsCase> {};
+
+TEST_P(CompletionTakesTheRulesAndOwner, AskingOnlyForTheRightsItNeeds) {
+    const RightsCase& c = GetParam();
     ASSERT_NO_FATAL_FAILURE(LayOutBoth());
-    ASSERT_NO_FATAL_FAILURE(test::SetAccessRules(FDir / "ZAL.exe", EveryoneRuns));
-    ASSERT_NO_FATAL_FAILURE(test::SetAccessRules(FDir / "ZAL.upd", GetParam()));
-    const std::string rules = test::AccessRules(FDir / "ZAL.exe");
-    ASSERT_NE(test::AccessRules(FDir / "ZAL.upd"), rules);
+    ASSERT_NO_FATAL_FAILURE(GiveSecurity(c.StagedRules ? c.StagedRules : EveryoneRuns));
+    if (c.ReadOnly) {
+        ASSERT_TRUE(::SetFileAttributesA((FDir / "ZAL.upd").c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    const std::string installedRules = test::AccessRules(FDir / "ZAL.exe");
+    const std::string stagedRules = test::AccessRules(FDir / "ZAL.upd");
+    if (!c.ReadOnly) { // Wine shows a read-only file's rules without the rights to write it
+        ASSERT_EQ(stagedRules == installedRules, c.StagedRules == nullptr) << stagedRules;
+    }
+    const DWORD attributes = ::GetFileAttributesA((FDir / "ZAL.upd").c_str());
+    Listing before = ListDirectory(FDir.Path());
+    FHost.Files.RefusedRights = c.Refused;
+    FHost.Files.Unnameable = {c.Unnameable};
 
-    Run("ZAL.exe");
-
-    ExpectUpdated();
-    EXPECT_EQ(test::AccessRules(FDir / "ZAL.exe"), rules);
+    if (c.Error == ERROR_SUCCESS) {
+        Run("ZAL.exe");
+        ExpectUpdated();
+        EXPECT_EQ(test::AccessRules(FDir / "ZAL.exe"), installedRules);
+        EXPECT_EQ(FHost.Files.OwnerOf(FDir / "ZAL.exe"), c.Owner);
+        ExpectPausedAndClosed();
+        return;
+    }
+    Win32Error error = RunExpectingFailure("ZAL.exe");
+    EXPECT_EQ(error.Code(), c.Error);
+    EXPECT_EQ(ListDirectory(FDir.Path()), before);
+    EXPECT_EQ(::GetFileAttributesA((FDir / "ZAL.upd").c_str()), attributes);
+    EXPECT_EQ(test::AccessRules(FDir / "ZAL.upd"), stagedRules);
+    EXPECT_EQ(FHost.Files.OwnerOf(FDir / "ZAL.upd"), ZalUser);
+    ExpectNeitherPauseNorClose();
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, CompletionKeepsRules, testing::Values(OnlyItsWriter, "D:(A;;FA;;;WD)"));
+INSTANTIATE_TEST_SUITE_P(
+    Table, CompletionTakesTheRulesAndOwner,
+    testing::Values(
+        RightsCase{"RegressionInstalledFileTookTheStagedCopysRules", OnlyItsWriter, 0},
+        RightsCase{"EveryoneMayWriteTheStagedCopy", "D:(A;;FA;;;WD)", 0},
+        RightsCase{"RegressionInstalledFileTookTheStagedCopysOwner", nullptr, 0},
+        RightsCase{"RegressionWriteDacAskedForWithTheRulesAlike", nullptr, WRITE_DAC},
+        RightsCase{"OtherRulesWithoutWriteDac", OnlyItsWriter, WRITE_DAC, false, ERROR_ACCESS_DENIED},
+        RightsCase{"RegressionRefusedOpenPassedForSuccess", nullptr, FILE_WRITE_DATA, false,
+                   ERROR_ACCESS_DENIED},
+        RightsCase{"RegressionReadOnlyBitLostWithTheOpenRefused", nullptr, FILE_WRITE_DATA, true,
+                   ERROR_ACCESS_DENIED},
+        RightsCase{"WithoutWriteOwnerTheCopyKeepsItsOwner", OnlyItsWriter, WRITE_OWNER, false, ERROR_SUCCESS,
+                   "", ZalUser},
+        RightsCase{"InstalledOwnerTheToolMayNotName", nullptr, 0, false, ERROR_SUCCESS, Administrators,
+                   ZalUser},
+        RightsCase{"CopysOwnerTheToolCouldNotPutBack", nullptr, 0, false, ERROR_SUCCESS, ZalUser, ZalUser}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 // Two instances pressed at once, and other programs that act on the staged copy while the tool works on it.
 // "The other instance" is played by the test: it holds the staged copy, and renames it into place when the
@@ -579,32 +674,47 @@ TEST(KeepOutOfVirtualStoreTest, ClearsTheFlagOrFails) {
 }
 
 // ERROR_ACCESS_DENIED was waited for whenever both names were plain files, so a tool that simply may not
-// write there froze for five seconds before it said so. Only a file somebody holds is worth the wait.
-TEST(WorthWaitingTest, OnlyWhatAnotherProcessHolds) {
+// write there froze for five seconds before it said so. Only a file somebody holds is worth the wait; when
+// the wait runs out, the box says that the file is in use. A rename refused over a file held open, or over a
+// running program, used to say "Access is denied.", which sent the user to his rights instead of to ZAL.
+TEST(WorthWaitingTest, OnlyWhatAnotherProcessHoldsWhichIsThenSaidToBeInUse) {
+    constexpr ReplaceStep installed = ReplaceStep::Installed;
+    constexpr ReplaceStep staged = ReplaceStep::Staged;
+    constexpr ReplaceStep rename = ReplaceStep::Rename;
+    constexpr DWORD noWait = ERROR_SUCCESS;
     struct {
         ReplaceOutcome Outcome;
-        bool Wait;
+        DWORD Shown; // what the box says when the wait runs out; noWait: not waited for
     } cases[] = {
-        {{ERROR_SHARING_VIOLATION}, true},
-        {{ERROR_LOCK_VIOLATION}, true},
-        {{ERROR_USER_MAPPED_FILE}, true},
-        {{ERROR_SHARING_VIOLATION, true, ERROR_SUCCESS}, true},
+        {{ERROR_SHARING_VIOLATION, installed, {}}, ERROR_SHARING_VIOLATION},
+        {{ERROR_SHARING_VIOLATION, staged, {}}, ERROR_SHARING_VIOLATION},
+        {{ERROR_SHARING_VIOLATION, rename, {}}, ERROR_SHARING_VIOLATION},
+        {{ERROR_LOCK_VIOLATION, staged, {}}, ERROR_LOCK_VIOLATION},
+        {{ERROR_USER_MAPPED_FILE, rename, {}}, ERROR_USER_MAPPED_FILE},
         // A refused rename: a running program's image, or a file somebody holds, is let go in the end.
-        {{ERROR_ACCESS_DENIED, true, ERROR_SUCCESS}, true},
-        {{ERROR_ACCESS_DENIED, true, ERROR_SHARING_VIOLATION}, true},
-        // ... but not a file the tool may not delete at all.
-        {{ERROR_ACCESS_DENIED, true, ERROR_ACCESS_DENIED}, false},
-        {{ERROR_ACCESS_DENIED, true, ERROR_FILE_NOT_FOUND}, false},
+        {{ERROR_ACCESS_DENIED, rename, ERROR_SUCCESS}, ERROR_SHARING_VIOLATION},
+        {{ERROR_ACCESS_DENIED, rename, ERROR_SHARING_VIOLATION}, ERROR_SHARING_VIOLATION},
+        // ... but not a file the tool may not delete at all, nor one that nobody probed.
+        {{ERROR_ACCESS_DENIED, rename, ERROR_ACCESS_DENIED}, noWait},
+        {{ERROR_ACCESS_DENIED, rename, ERROR_FILE_NOT_FOUND}, noWait},
+        {{ERROR_ACCESS_DENIED, rename, {}}, noWait},
         // Refused before the rename: a read-only installed file, a staged copy the tool may not open.
-        {{ERROR_ACCESS_DENIED}, false},
-        {{ERROR_FILE_NOT_FOUND}, false},
-        {{ERROR_BAD_EXE_FORMAT}, false},
-        {{ERROR_CANT_ACCESS_FILE}, false},
-        {{ERROR_DISK_FULL, true}, false},
+        {{ERROR_ACCESS_DENIED, installed, {}}, noWait},
+        {{ERROR_ACCESS_DENIED, staged, {}}, noWait},
+        {{ERROR_FILE_NOT_FOUND, staged, {}}, noWait},
+        {{ERROR_BAD_EXE_FORMAT, staged, {}}, noWait},
+        {{ERROR_CANT_ACCESS_FILE, staged, {}}, noWait},
+        {{ERROR_DISK_FULL, rename, {}}, noWait},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(WorthWaiting(c.Outcome), c.Wait)
-            << c.Outcome.Error << " at rename " << c.Outcome.AtRename << " probe " << c.Outcome.DeleteProbe;
+        const ReplaceOutcome& outcome = c.Outcome;
+        const std::string row = std::to_string(outcome.Error) + " at step " +
+                                std::to_string(static_cast<int>(outcome.At)) + " probe " +
+                                (outcome.DeleteProbe ? std::to_string(*outcome.DeleteProbe) : "none");
+        EXPECT_EQ(WorthWaiting(outcome), c.Shown != noWait) << row;
+        if (c.Shown != noWait) {
+            EXPECT_EQ(HeldFileError(outcome), c.Shown) << row;
+        }
     }
 }
 

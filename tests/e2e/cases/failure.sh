@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # A failed replacement is shown and loses nothing: the error box shows the system's text, the files stay
 # as they were and the window stays open. ZAL.exe is held open with no sharing, as a ZAL that has not
-# exited yet holds it. Held for longer than the tool waits: once the file is free, the button completes the
-# update. Held for most of the wait, the update goes in once it is free, and all the while the window never
+# exited yet holds it, or runs as a program. Held for longer than the tool waits: once the file is free, the
+# button completes the update. Held for most of the wait, the update goes in once it is free, and all the while the window never
 # counts as not responding. Taken away during the wait, the staged copy's absence is reported. A staged
 # copy that is no whole program, whose signature does not match its bytes, or that is built for a machine
 # this Windows cannot run, is refused at once, since waiting cannot change it; once ZAL has staged a whole
@@ -35,6 +35,35 @@ test_locked_target_shows_the_error_and_loses_nothing() {
 
     # ZAL has exited: the same button now completes the update.
     probe_ok unlock "id=$lock"
+    e2e_press "$E2E_FORM" again Return
+    e2e_expect_close_after again 3000
+    assert_zal_updated "$dir"
+}
+
+# ZAL.exe runs, as when the user started ZAL again or it is still exiting. A rename over a running program is
+# refused with "access denied", on Windows as under Wine; the tool waits for it, and then the box says that
+# the file is in use (the sharing-violation text, with ZAL.exe where it names a file), not that a right is
+# missing. Once ZAL has ended, the same button installs the update. The running ZAL.exe is a copy of the
+# probe, given one long sleep to run.
+test_running_program_is_waited_for_and_said_to_be_in_use() {
+    local dir before zal
+    dir=$(e2e_install running)
+    e2e_put "$dir" ZAL.upd
+    cp "$E2E_PROBE_EXE" "$dir/ZAL.exe"
+    cp -p "$dir/ZAL.exe" "$dir.orig/ZAL.exe"
+    probe_ok launch "cmdline=\"$(winpath "$dir/ZAL.exe")\" \"sleep ms=600000\""
+    zal=${R[proc]}
+    before=$(e2e_state "$dir")
+    local expected
+    expected=$(e2e_system_box_text $ERROR_SHARING_VIOLATION ZAL.exe)
+
+    e2e_tool_start "$dir" ZAL.exe
+    e2e_press "$E2E_FORM" press Return
+    e2e_expect_error_box "$dir" "$before" press 5000 30000 "$expected"
+    probe_ok status "proc=$zal"
+    assert_eq 1 "${R[running]}" "ZAL.exe running all the while"
+
+    probe_ok kill "proc=$zal"
     e2e_press "$E2E_FORM" again Return
     e2e_expect_close_after again 3000
     assert_zal_updated "$dir"
@@ -132,6 +161,8 @@ test_broken_staged_copy_is_refused() { # BREAK THEN
 e2e_start --geometry 1280x1024x24
 e2e_test "locked target: error box, nothing lost, then the update" \
     test_locked_target_shows_the_error_and_loses_nothing
+e2e_test "ZAL.exe running: the file is in use, nothing lost, then the update" \
+    test_running_program_is_waited_for_and_said_to_be_in_use
 e2e_test "target held for 4 s: updated, the window never hung" test_held_target_never_makes_the_window_hung
 e2e_test "staged copy taken away during the wait: reported, old program kept" \
     test_staged_copy_taken_away_during_the_wait_is_reported
