@@ -42,6 +42,18 @@ Win32Error::Win32Error(unsigned long code) : std::runtime_error(SystemErrorText(
 Win32Error::Win32Error(unsigned long code, std::string_view insert)
     : std::runtime_error(FillInsert(SystemErrorText(code), insert)), FCode(code) {}
 
+const char* CurrentErrorMessage() noexcept {
+    try {
+        throw;
+    } catch (const SilentAbort&) {
+        return nullptr;
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return "";
+    }
+}
+
 void ThrowLastError(unsigned long whenNone) {
     DWORD code = ::GetLastError();
     throw Win32Error(code != ERROR_SUCCESS ? code : whenNone);

@@ -297,13 +297,8 @@ bool TApplication::IsKeyMessage(const MSG& message) {
 }
 
 void TApplication::HandleException() {
-    try {
-        throw;
-    } catch (const SilentAbort&) {
-    } catch (const std::exception& exception) {
-        ShowException(exception.what());
-    } catch (...) {
-        ShowException("");
+    if (const char* message = CurrentErrorMessage()) {
+        ShowException(message);
     }
 }
 
