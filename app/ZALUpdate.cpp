@@ -27,7 +27,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         DecideCurrentMultiByteSettings();
 
         TApplication application;
-        application.OnSettingsChange = RedecideMultiByteSettings;
+        // A lambda, not the function itself: a std::function that holds a plain function pointer links the
+        // runtime's type information for pointer and function types, which nothing else here needs.
+        application.OnSettingsChange = [] { RedecideMultiByteSettings(); };
         application.Initialize();
         application.SetTitle(Title);
         application.CreateForm<TFormPrincipal>();

@@ -37,10 +37,24 @@ std::string FillInsert(std::string_view text, std::string_view insert) {
     return filled;
 }
 
-Win32Error::Win32Error(unsigned long code) : std::runtime_error(SystemErrorText(code)), FCode(code) {}
+// runtime_error copies its message whichever way it gets it; given as a C string it leaves out the runtime's
+// std::string constructors of the exception classes, which the executable has no other use for.
+Win32Error::Win32Error(unsigned long code) : std::runtime_error(SystemErrorText(code).c_str()), FCode(code) {}
 
 Win32Error::Win32Error(unsigned long code, std::string_view insert)
-    : std::runtime_error(FillInsert(SystemErrorText(code), insert)), FCode(code) {}
+    : std::runtime_error(FillInsert(SystemErrorText(code), insert).c_str()), FCode(code) {}
+
+const char* CurrentErrorMessage() noexcept {
+    try {
+        throw;
+    } catch (const SilentAbort&) {
+        return nullptr;
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return "";
+    }
+}
 
 void ThrowLastError(unsigned long whenNone) {
     DWORD code = ::GetLastError();

@@ -23,6 +23,11 @@ public:
     const char* what() const noexcept override { return ""; }
 };
 
+// What the error box says for the exception being handled: its what(), "" for one that is no std::exception,
+// and null for a SilentAbort, which shows nothing. Called from a catch block only: it learns what was thrown
+// by throwing it again, and the text lives as long as that catch block.
+const char* CurrentErrorMessage() noexcept;
+
 // The system's message for an error code, in the ANSI code page, without the trailing line break.
 std::string SystemErrorText(unsigned long code);
 

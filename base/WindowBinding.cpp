@@ -15,10 +15,10 @@ void SetExceptionHandler(ExceptionHandler handler) noexcept {
     InstalledHandler() = handler;
 }
 
-void HandleException(std::exception_ptr error) noexcept {
+void HandleCurrentException() noexcept {
     try {
         if (ExceptionHandler handler = InstalledHandler()) {
-            handler(error);
+            handler();
         }
     } catch (...) {
         // Reporting failed too; the window and the loop must go on regardless.

@@ -4,16 +4,15 @@
 // since none may unwind through the system's frames; what escapes a handler goes to the error box.
 #include <windows.h>
 
-#include <exception>
-
 namespace zal {
 
 // Where an exception that escapes a handler goes. The application object installs its error box; until it
 // does, or once it is gone, the exception is dropped. The message loop hands over what escapes it the same
-// way.
-using ExceptionHandler = void (*)(std::exception_ptr error);
+// way. HandleCurrentException is called from a catch block only: the handler runs inside it and learns what
+// was thrown by throwing it again.
+using ExceptionHandler = void (*)();
 void SetExceptionHandler(ExceptionHandler handler) noexcept;
-void HandleException(std::exception_ptr error) noexcept;
+void HandleCurrentException() noexcept;
 
 // The body of a static window procedure for T: handle is T's window field and wndProc its (possibly virtual)
 // handler; messages that arrive while no object is bound go to the procedure that unbound(window) names.
@@ -33,7 +32,7 @@ LRESULT DispatchToObject(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     try {
         result = (object->*wndProc)(message, wParam, lParam);
     } catch (...) {
-        HandleException(std::current_exception());
+        HandleCurrentException();
     }
     if (message == WM_NCDESTROY) {
         ::SetWindowLongPtrA(window, GWLP_USERDATA, 0);

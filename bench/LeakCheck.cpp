@@ -178,7 +178,11 @@ int main(int argc, char** argv) {
     };
     // A file held by another process: the error that the tool shows most.
     const auto errorBox = [&] {
-        application.HandleException(std::make_exception_ptr(Win32Error(ERROR_SHARING_VIOLATION)));
+        try {
+            throw Win32Error(ERROR_SHARING_VIOLATION);
+        } catch (...) {
+            application.HandleException();
+        }
         while (application.ProcessMessage()) {
         }
     };

@@ -46,7 +46,7 @@ int main() {
     DecideCurrentMultiByteSettings();
     const double settings = lap();
     TApplication application;
-    application.OnSettingsChange = RedecideMultiByteSettings;
+    application.OnSettingsChange = [] { RedecideMultiByteSettings(); };
     const double made = lap();
     application.Initialize();
     const double initialized = lap();

@@ -57,9 +57,9 @@ TApplication::TApplication() : TComponent(nullptr) {
     FTaskbarCreated = ::RegisterWindowMessageA("TaskbarCreated");
     CreateHandle();
     Application = this;
-    SetExceptionHandler([](std::exception_ptr error) {
+    SetExceptionHandler([] {
         if (Application) {
-            Application->HandleException(error);
+            Application->HandleException();
         }
     });
 }
@@ -269,7 +269,7 @@ bool TApplication::ProcessMessage() {
             ::DispatchMessageA(&message);
         }
     } catch (...) {
-        zal::HandleException(std::current_exception());
+        HandleCurrentException();
     }
     return true;
 }
@@ -296,14 +296,9 @@ bool TApplication::IsKeyMessage(const MSG& message) {
     return form && form->DialogKey(control, message);
 }
 
-void TApplication::HandleException(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const SilentAbort&) {
-    } catch (const std::exception& exception) {
-        ShowException(exception.what());
-    } catch (...) {
-        ShowException("");
+void TApplication::HandleException() {
+    if (const char* message = CurrentErrorMessage()) {
+        ShowException(message);
     }
 }
 

@@ -8,7 +8,6 @@
 
 #include <windows.h>
 
-#include <exception>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -59,9 +58,9 @@ public:
     // Handles one message through the dialog-key filter; false when none was waiting.
     bool ProcessMessage();
 
-    // The error box for an exception that escaped a handler, captioned with the title; a SilentAbort shows
-    // nothing.
-    void HandleException(std::exception_ptr error);
+    // The error box for the exception being handled, one that escaped a handler, captioned with the title;
+    // a SilentAbort shows nothing. Called from a catch block only.
+    void HandleException();
     void ShowException(std::string_view message);
 
     void Minimize();

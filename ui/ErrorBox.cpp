@@ -3,7 +3,6 @@
 #include "base/Win32Error.h"
 #include "ui/Monitor.h"
 
-#include <exception>
 #include <vector>
 
 namespace zal {
@@ -88,11 +87,10 @@ int RunApplication(std::string_view caption, const std::function<int()>& body) n
     };
     try {
         return body();
-    } catch (const SilentAbort&) {
-    } catch (const std::exception& error) {
-        show(error.what());
     } catch (...) {
-        show("");
+        if (const char* message = CurrentErrorMessage()) {
+            show(message);
+        }
     }
     return 0;
 }

@@ -4,19 +4,36 @@
 #include "base/WindowBinding.h"
 
 #include <algorithm>
-#include <map>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace zal {
 
 namespace {
 
-// Class name -> the procedure that handles what this layer does not: DefWindowProcA, or the system class's
-// own procedure for a superclass.
-std::map<std::string, WNDPROC>& RegisteredClasses() {
-    static std::map<std::string, WNDPROC> classes;
+// A class this layer registered, and the procedure that handles what this layer does not: DefWindowProcA,
+// or the system class's own procedure for a superclass.
+struct RegisteredClass {
+    std::string Name;
+    WNDPROC Base;
+};
+
+// A handful of classes at most, one per kind of window, so a list searched in order does.
+std::vector<RegisteredClass>& RegisteredClasses() {
+    static std::vector<RegisteredClass> classes;
     return classes;
+}
+
+// The base procedure of the class this layer registered under name; null for a class it did not register.
+WNDPROC RegisteredBase(std::string_view name) {
+    for (const RegisteredClass& registered : RegisteredClasses()) {
+        if (registered.Name == name) {
+            return registered.Base;
+        }
+    }
+    return nullptr;
 }
 
 // Messages that arrive before WM_NCCREATE binds the object, or after the object has let go of its window,
@@ -24,9 +41,8 @@ std::map<std::string, WNDPROC>& RegisteredClasses() {
 WNDPROC BaseProcedure(HWND window) {
     char name[256];
     if (::GetClassNameA(window, name, sizeof name) > 0) {
-        auto found = RegisteredClasses().find(name);
-        if (found != RegisteredClasses().end()) {
-            return found->second;
+        if (WNDPROC base = RegisteredBase(name)) {
+            return base;
         }
     }
     return ::DefWindowProcA;
@@ -100,10 +116,9 @@ void TWinControl::CreateParams(TCreateParams& params) {
 }
 
 WNDPROC TWinControl::RegisterWindowClass(const TCreateParams& params) {
-    std::string name = WindowClassName();
-    auto& classes = RegisteredClasses();
-    if (auto found = classes.find(name); found != classes.end()) {
-        return found->second;
+    const char* name = WindowClassName();
+    if (WNDPROC registered = RegisteredBase(name)) {
+        return registered;
     }
     WNDCLASSA windowClass{};
     WNDPROC base = ::DefWindowProcA;
@@ -122,11 +137,11 @@ WNDPROC TWinControl::RegisterWindowClass(const TCreateParams& params) {
     }
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = ::GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = name.c_str();
+    windowClass.lpszClassName = name;
     if (!::RegisterClassA(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
         ThrowLastError(WindowSystemUnavailable);
     }
-    classes.emplace(name, base);
+    RegisteredClasses().push_back({name, base});
     return base;
 }
 

@@ -226,6 +226,7 @@ TEST_F(ApplicationWindow, ErrorFromAClickShowsTheBoxWithTitleAndMessageAndTheLoo
         {[] { throw std::runtime_error("Erro!"); }, "Erro!"},
         {[] { throw std::runtime_error(""); }, ""},
         {[] { throw Win32Error(ERROR_FILE_NOT_FOUND); }, ErrorBoxText(SystemErrorText(ERROR_FILE_NOT_FOUND))},
+        {[] { throw 42; }, ""}, // no std::exception: a box with no text, but a box
     };
     for (const auto& c : cases) {
         form->Action = c.Throw;
