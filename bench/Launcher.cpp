@@ -1,14 +1,17 @@
-// bench_launcher RUNS NAME=PROGRAM [NAME=PROGRAM...]
+// bench_launcher [--timeout-ms MS] RUNS NAME=PROGRAM [NAME=PROGRAM...]
 // Starts each program RUNS times, taking turns, and measures from outside how long it takes from
 // CreateProcessA to its first paint, then reads its peak memory and closes it with WM_CLOSE. Nothing in the
-// measured program knows it is measured. One line per run:
+// measured program knows it is measured. The programs may be 32-bit ones started from this 64-bit
+// launcher. MS (default 30000) bounds the wait for the first paint and the wait for the exit each, for a
+// start under emulation that takes about a minute. One line per run:
 //   run NAME INDEX visible=MS painted=MS shown=MS peak_ws_kb=KB peak_commit_kb=KB modules=N wintrust=0|1
 //       exit=CODE
 // visible: its main window (the first visible top-level window of the process with a non-empty area)
 // exists and is visible; painted: that window and every visible window inside it have an empty update
 // region again, so each has had its WM_PAINT; shown: the screen shows, at a point of the client area, the
 // colour that the window settles on (read back once it has settled); modules: the DLLs loaded by then, and
-// whether wintrust.dll is one of them.
+// whether wintrust.dll is one of them (modules=-1 where the system does not list them: Wine 8 refuses a
+// 64-bit process the list of a 32-bit one, with ERROR_NOACCESS).
 #include "bench/BenchSupport.h"
 
 #include <psapi.h>
@@ -66,13 +69,13 @@ struct RunResult {
     double Shown = -1;
     SIZE_T PeakWorkingSet = 0;
     SIZE_T PeakCommit = 0;
-    unsigned Modules = 0;  // DLLs loaded once the program has painted
+    int Modules = -1;      // DLLs loaded once the program has painted; -1 where they cannot be listed
     bool Wintrust = false; // wintrust.dll among them
     DWORD ExitCode = 0xFFFFFFFF;
     std::string Error;
 };
 
-RunResult RunOnce(const std::string& program) {
+RunResult RunOnce(const std::string& program, double timeoutMs) {
     RunResult result;
     std::string directory = program.substr(0, program.find_last_of("\\/:") + 1);
     std::string commandLine = "\"" + program + "\"";
@@ -87,11 +90,10 @@ RunResult RunOnce(const std::string& program) {
         return result;
     }
 
-    constexpr double TimeoutMs = 30000;
     constexpr double SettleMs = 300; // the screen is watched this long after the paint
     HWND window = nullptr;
     std::vector<std::pair<double, COLORREF>> pixels;
-    while (clock.Milliseconds() < TimeoutMs) {
+    while (clock.Milliseconds() < timeoutMs) {
         if (!window) {
             window = FindMainWindow(process.dwProcessId);
             if (window) {
@@ -135,11 +137,13 @@ RunResult RunOnce(const std::string& program) {
     }
 
     // What the start-up loaded: the signature check's wintrust.dll is to come only with a signed update.
+    // LIST_MODULES_ALL: on Windows a 64-bit launcher sees only the 64-bit modules of a 32-bit program
+    // without it.
     HMODULE modules[1024];
     DWORD needed = 0;
-    if (::EnumProcessModules(process.hProcess, modules, sizeof modules, &needed)) {
-        result.Modules = static_cast<unsigned>(std::min<DWORD>(needed, sizeof modules) / sizeof(HMODULE));
-        for (unsigned k = 0; k < result.Modules; ++k) {
+    if (::EnumProcessModulesEx(process.hProcess, modules, sizeof modules, &needed, LIST_MODULES_ALL)) {
+        result.Modules = static_cast<int>(std::min<DWORD>(needed, sizeof modules) / sizeof(HMODULE));
+        for (int k = 0; k < result.Modules; ++k) {
             char name[MAX_PATH] = {};
             if (::GetModuleBaseNameA(process.hProcess, modules[k], name, sizeof name) &&
                 ::lstrcmpiA(name, "wintrust.dll") == 0) {
@@ -151,7 +155,7 @@ RunResult RunOnce(const std::string& program) {
     if (window) {
         ::PostMessageA(window, WM_CLOSE, 0, 0);
     }
-    if (::WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0) {
+    if (::WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
         ::TerminateProcess(process.hProcess, 0xDEAD);
         ::WaitForSingleObject(process.hProcess, 5000);
         if (result.Error.empty()) {
@@ -167,13 +171,19 @@ RunResult RunOnce(const std::string& program) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: bench_launcher RUNS NAME=PROGRAM [NAME=PROGRAM...]\n");
+    int first = 1;
+    double timeoutMs = 30000;
+    if (argc > 2 && std::string(argv[1]) == "--timeout-ms") {
+        timeoutMs = std::atof(argv[2]);
+        first = 3;
+    }
+    if (argc < first + 2 || timeoutMs <= 0) {
+        std::fprintf(stderr, "usage: bench_launcher [--timeout-ms MS] RUNS NAME=PROGRAM [NAME=PROGRAM...]\n");
         return 2;
     }
-    const int runs = std::atoi(argv[1]);
+    const int runs = std::atoi(argv[first]);
     std::vector<std::pair<std::string, std::string>> programs;
-    for (int k = 2; k < argc; ++k) {
+    for (int k = first + 1; k < argc; ++k) {
         std::string arg = argv[k];
         const std::size_t equals = arg.find('=');
         if (equals == std::string::npos) {
@@ -188,9 +198,9 @@ int main(int argc, char** argv) {
         // Turns alternate which program goes first, so neither always follows the other's exit.
         for (std::size_t k = 0; k < programs.size(); ++k) {
             const auto& [name, program] = programs[(k + static_cast<std::size_t>(run)) % programs.size()];
-            RunResult r = RunOnce(program);
+            RunResult r = RunOnce(program, timeoutMs);
             std::printf("run %s %d visible=%.2f painted=%.2f shown=%.2f peak_ws_kb=%llu peak_commit_kb=%llu "
-                        "modules=%u wintrust=%d exit=%lu%s%s\n",
+                        "modules=%d wintrust=%d exit=%lu%s%s\n",
                         name.c_str(), run, r.Visible, r.Painted, r.Shown,
                         static_cast<unsigned long long>(r.PeakWorkingSet / 1024),
                         static_cast<unsigned long long>(r.PeakCommit / 1024), r.Modules, r.Wintrust ? 1 : 0,

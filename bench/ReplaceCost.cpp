@@ -9,7 +9,8 @@
 // the same state: the staged file freshly copied from its master, open to everybody (so that the tool gives
 // it the installed file's access rules every time) and flushed, so it sits clean in the page cache, and an
 // old 4 KB file where the installed one goes. What a run writes is flushed after its clock stops, so no run
-// pays for the write-back of the one before. Variants take turns. One line per run:
+// pays for the write-back of the one before. Variants take turns, in the opposite order every other round,
+// so that no variant always follows the same one. One line per run:
 //   run VARIANT INDEX MS
 #include "app/ProgramImage_win.h"
 #include "app/UpdateCompletion.h"
@@ -169,7 +170,8 @@ int main(int argc, char** argv) {
 
     for (int run = 0; run < runs; ++run) {
         for (std::size_t k = 0; k < variants.size(); ++k) {
-            const Variant& variant = variants[(k + static_cast<std::size_t>(run)) % variants.size()];
+            const std::size_t turn = (k + static_cast<std::size_t>(run)) % variants.size();
+            const Variant& variant = variants[run % 2 == 0 ? turn : variants.size() - 1 - turn];
             if (!::CopyFileA(variant.Master.c_str(), staged.c_str(), FALSE)) {
                 Fail("cannot stage");
             }

@@ -1,10 +1,23 @@
 #!/usr/bin/env bash
 # Usage: bash bench/run.sh
-# Builds the tool, the baseline program and the benchmark programs for x86_64 and i686, runs every
-# benchmark against its baseline in this one invocation, and prints the table of figures and ratios. The
-# programs run under wine64 in a private prefix (build/bench/wine64) on a private Xvfb; raw figures are kept
-# in build/bench/. Not part of the test command: nothing here passes or fails on a time.
-# Environment: BENCH_START_RUNS (15), BENCH_REPLACE_RUNS (7), BENCH_REPLACE_MB (256), BENCH_PAINT_RUNS (500).
+# Builds the tool, the baseline programs and the benchmark programs for x86_64 and i686, runs every
+# benchmark against its baseline in this one invocation, and prints the table of figures and ratios. Raw
+# figures are kept in build/bench/ (build/bench/x86_64/ and build/bench/i686/). Not part of the test
+# command: nothing here passes or fails on a time.
+#
+# The x86_64 build runs under wine64 in a private prefix (build/bench/wine64); the i686 build, the
+# deliverable, under 32-bit Wine in a WoW64 prefix of its own (build/bench/wine-wow64), against the
+# baselines built for i686, with the same 64-bit launcher watching it. Both share a private Xvfb. Where the
+# kernel runs no 32-bit programs, they run through the emulator that binfmt_misc hands them to (qemu-i386),
+# and the i686 figures measure the emulator as much as the tool; the output says which way they ran. Where
+# 32-bit Wine cannot run a trivial program, the i686 build is measured for size only, and the output says
+# why.
+#
+# Environment: BENCH_START_RUNS (15), BENCH_REPLACE_RUNS (7), BENCH_REPLACE_MB (256), BENCH_PAINT_RUNS
+# (500); for the i686 build BENCH_I686_START_RUNS, BENCH_I686_REPLACE_RUNS, BENCH_I686_REPAINTS and
+# BENCH_I686_BOXES (the x86_64 counts where 32-bit programs run natively; 3, 5, 100 and 10 under
+# emulation, where every start of a 32-bit program costs a minute or more), and BENCH_I686=0 to measure
+# the i686 build for size only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -16,6 +29,7 @@ paint_runs=${BENCH_PAINT_RUNS:-500}
 repaints=1000
 boxes=100
 wine=/usr/lib/wine/wine64
+wine32=/usr/lib/wine/wine
 
 "$root/scripts/setup.sh"
 
@@ -25,20 +39,26 @@ log() {
         echo "load at $*: $(cut -d' ' -f1-3 /proc/loadavg)" >>"$out/machine.txt"
     fi
 }
-targets64=(ZALUpdate MinimalWindow MinimalAsTool bench_launcher bench_start_phases bench_replace bench_paint
-    bench_leaks)
+# The programs each build measures; the launcher and the paint cost run from the x86_64 build only.
+targets=(ZALUpdate MinimalWindow MinimalAsTool bench_start_phases bench_replace bench_leaks)
 log "building"
 cmake --preset win64 -B build/bench-win64 -DZAL_BENCH=ON >/dev/null
-cmake --build build/bench-win64 -j2 --target "${targets64[@]}" >/dev/null
+cmake --build build/bench-win64 -j2 --target "${targets[@]}" bench_launcher bench_paint >/dev/null
 cmake --preset win32 -B build/bench-win32 -DZAL_BENCH=ON >/dev/null
-cmake --build build/bench-win32 -j2 --target ZALUpdate MinimalWindow >/dev/null
+cmake --build build/bench-win32 -j2 --target "${targets[@]}" >/dev/null
 
 mkdir -p "$out"
-rm -rf "$out/work" "$out/replace"
-mkdir -p "$out/work/x86_64" "$out/work/i686" "$out/replace"
-cp build/bench-win64/ZALUpdate.exe "$out/work/x86_64/"
-cp build/bench-win64/bench/{MinimalWindow,MinimalAsTool,bench_start_phases}.exe "$out/work/x86_64/"
-cp build/bench-win32/ZALUpdate.exe build/bench-win32/bench/MinimalWindow.exe "$out/work/i686/"
+rm -rf "$out/work" "$out/replace" "$out/x86_64" "$out/i686"
+mkdir -p "$out/replace" "$out/x86_64" "$out/i686"
+for arch in x86_64 i686; do
+    build=build/bench-win64
+    [ "$arch" = i686 ] && build=build/bench-win32
+    mkdir -p "$out/work/$arch"
+    cp "$build/ZALUpdate.exe" "$out/work/$arch/"
+    for target in "${targets[@]:1}"; do
+        cp "$build/bench/$target.exe" "$out/work/$arch/"
+    done
+done
 bin=$root/build/bench-win64/bench
 
 {
@@ -55,48 +75,135 @@ log "sizes"
 
 "$root/scripts/wine-prefix.sh" "$out/wine64" >/dev/null
 source "$root/scripts/wine-env.sh"
-wine_env "$out/wine64"
 # shellcheck source=scripts/xvfb.sh
 source "$root/scripts/xvfb.sh"
 cleanup() {
-    "$(dirname "$wine")/wineserver" -k 2>/dev/null || true # this prefix's server only
+    local prefix
+    for prefix in "$out/wine64" "$out/wine-wow64"; do # these prefixes' servers only
+        if [ -d "$prefix" ]; then
+            WINEPREFIX=$prefix "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
+        fi
+    done
     stop_xvfb
 }
 trap cleanup EXIT
 start_xvfb 1920x1080x24
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
-run_wine() { "$wine" "$@"; }
 
-log "start to first paint, $start_runs runs each"
-tool=$(winpath "$out/work/x86_64/ZALUpdate.exe")
-minimal=$(winpath "$out/work/x86_64/MinimalWindow.exe")
-astool=$(winpath "$out/work/x86_64/MinimalAsTool.exe")
-programs=("tool=$tool" "minimal=$minimal" "astool=$astool")
-# One round first, so that no program pays for the first start of the session.
-run_wine "$bin/bench_launcher.exe" 1 "${programs[@]}" >"$out/start-warmup.txt"
-run_wine "$bin/bench_launcher.exe" "$start_runs" "${programs[@]}" >"$out/start.txt"
-# The tool's start-up once more, step by step from the inside, to say where its time goes.
-phases=$(winpath "$out/work/x86_64/bench_start_phases.exe")
-run_wine "$bin/bench_launcher.exe" "$start_runs" "phases=$phases" >"$out/phases.txt"
+# The enabled binfmt_misc entry that the kernel hands the program FILE to, as "NAME INTERPRETER"; none
+# where the kernel runs it itself. binfmt_misc is asked before the kernel's own loader of ELF programs, so
+# an entry that matches shadows the kernel's 32-bit support.
+binfmt_handler() {
+    local dir=/proc/sys/fs/binfmt_misc entry head magic mask offset k byte bits
+    [ "$(cat "$dir/status" 2>/dev/null)" = enabled ] || return 1
+    head=$(od -An -v -tx1 -N 256 "$1" | tr -d ' \n')
+    for entry in "$dir"/*; do
+        case ${entry##*/} in register | status) continue ;; esac
+        [ "$(head -n 1 "$entry")" = enabled ] || continue
+        magic=$(sed -n 's/^magic //p' "$entry")
+        [ -n "$magic" ] || continue # an entry for a file name extension
+        mask=$(sed -n 's/^mask //p' "$entry")
+        offset=$(sed -n 's/^offset //p' "$entry")
+        for ((k = 0; k < ${#magic}; k += 2)); do
+            byte=${head:$((${offset:-0} * 2 + k)):2}
+            bits=${mask:k:2} # an entry without a mask compares every bit
+            if [ -z "$byte" ] || (((16#$byte & 16#${bits:-ff}) != (16#${magic:k:2} & 16#${bits:-ff}))); then
+                continue 2
+            fi
+        done
+        echo "${entry##*/} $(sed -n 's/^interpreter //p' "$entry")"
+        return 0
+    done
+    return 1
+}
 
-log "paint cost, $paint_runs runs"
-run_wine "$bin/bench_paint.exe" "$paint_runs" >"$out/paint.txt"
-
-log "handles and memory, $repaints repaints and $boxes error boxes"
-echo "$repaints" >"$out/leaks-repaints.txt"
-run_wine "$bin/bench_leaks.exe" "$repaints" "$boxes" >"$out/leaks.txt"
-
-log "replacement of a $replace_mb MB program, unsigned and signed, $replace_runs runs of each variant"
+# Masters of the staged program for the replacement, made once for both builds: an i386 program, as ZAL
+# is, unsigned and signed.
+log "masters of a $replace_mb MB program for the replacement"
 echo "$replace_mb" >"$out/replace-mb.txt"
 masters=$out/masters
 mkdir -p "$masters"
-run_wine "$bin/bench_replace.exe" make "$(winpath "$masters/unsigned.exe")" "$replace_mb"
+wine_env "$out/wine64"
+"$wine" "$out/work/x86_64/bench_replace.exe" make "$(winpath "$masters/unsigned.exe")" "$replace_mb"
 "$root/scripts/test-cert.sh" "$out/test-cert"
 rm -f "$masters/signed.exe"
 osslsigncode sign -certs "$out/test-cert/cert.pem" -key "$out/test-cert/key.pem" -in "$masters/unsigned.exe" \
     -out "$masters/signed.exe" >/dev/null
-run_wine "$bin/bench_replace.exe" "$(winpath "$out/replace")" "$(winpath "$masters/unsigned.exe")" \
-    "$(winpath "$masters/signed.exe")" "$replace_runs" >"$out/replace.txt"
+
+# measure ARCH LOADER START_RUNS REPLACE_RUNS REPAINTS BOXES TIMEOUT_MS: ARCH's build in the prefix that
+# wine_env chose: start to first paint with its peak memory, against the baselines of the same build,
+# then the start-up step by step, handles and memory over repaints and error boxes, and the replacement.
+# The 64-bit launcher starts and watches the programs; LOADER runs ARCH's own benchmark programs. Raw
+# figures go to $out/ARCH/.
+measure() {
+    local arch=$1 loader=$2 runs=$3 replace_runs=$4 repaints=$5 boxes=$6 timeout=$7
+    local work=$out/work/$arch figures=$out/$arch
+    local programs=("tool=$(winpath "$work/ZALUpdate.exe")" "minimal=$(winpath "$work/MinimalWindow.exe")"
+        "astool=$(winpath "$work/MinimalAsTool.exe")")
+    local launcher=("$wine" "$bin/bench_launcher.exe" --timeout-ms "$timeout")
+
+    log "$arch: start to first paint, $runs runs each"
+    # One round first, so that no program pays for the first start of the session. A run that fails is
+    # kept as a line of its own, which the report names; the others still count.
+    "${launcher[@]}" 1 "${programs[@]}" >"$figures/start-warmup.txt" || true
+    "${launcher[@]}" "$runs" "${programs[@]}" >"$figures/start.txt" || true
+    # The tool's start-up once more, step by step from the inside, to say where its time goes.
+    "${launcher[@]}" "$runs" "phases=$(winpath "$work/bench_start_phases.exe")" >"$figures/phases.txt" || true
+
+    log "$arch: handles and memory, $repaints repaints and $boxes error boxes"
+    echo "$repaints" >"$figures/leaks-repaints.txt"
+    "$loader" "$work/bench_leaks.exe" "$repaints" "$boxes" >"$figures/leaks.txt"
+
+    log "$arch: replacement of a $replace_mb MB program, unsigned and signed, $replace_runs runs of each variant"
+    "$loader" "$work/bench_replace.exe" "$(winpath "$out/replace")" "$(winpath "$masters/unsigned.exe")" \
+        "$(winpath "$masters/signed.exe")" "$replace_runs" >"$figures/replace.txt"
+}
+
+measure x86_64 "$wine" "$start_runs" "$replace_runs" "$repaints" "$boxes" 30000
+
+log "x86_64: paint cost, $paint_runs runs"
+"$wine" "$bin/bench_paint.exe" "$paint_runs" >"$out/x86_64/paint.txt"
+
+# The deliverable under 32-bit Wine, where a trivial 32-bit program runs there.
+i686_skipped=
+if [ "${BENCH_I686:-1}" = 0 ]; then
+    i686_skipped="BENCH_I686=0 is set"
+elif [ ! -x "$wine32" ]; then
+    i686_skipped="32-bit Wine ($wine32) is not installed"
+else
+    log "i686: a WoW64 prefix, and a trivial 32-bit program"
+    "$root/scripts/wine-prefix.sh" "$out/wine-wow64" --wow64 --no-debugger >/dev/null
+    wine_env "$out/wine-wow64"
+    began=$SECONDS
+    # A start under emulation takes minutes while the machine is busy; one that takes a quarter of an hour
+    # is taken for one that never ends.
+    if answer=$(timeout 900 "$wine32" cmd.exe /c echo 32-bit 2>&1) && [[ $answer == *32-bit* ]]; then
+        if handler=$(binfmt_handler "$wine32"); then
+            i686_mode="emulated: through ${handler#* } (binfmt_misc entry ${handler%% *}, which matches"
+            i686_mode+=" 32-bit programs)"
+            i686_runs=3 i686_replace_runs=5 i686_repaints=100 i686_boxes=10 i686_timeout=900000
+        else
+            i686_mode="native: the kernel's own 32-bit support, no binfmt_misc entry matches 32-bit programs"
+            i686_runs=$start_runs i686_replace_runs=$replace_runs i686_repaints=$repaints i686_boxes=$boxes
+            i686_timeout=30000
+        fi
+        i686_mode="$i686_mode; a trivial 32-bit program (cmd.exe /c echo) took $((SECONDS - began)) s"
+    else
+        i686_skipped="32-bit Wine could not run a trivial program (cmd.exe /c echo): $(tail -n 1 <<<"$answer")"
+    fi
+fi
+if [ -n "$i686_skipped" ]; then
+    log "i686: measured for size only: $i686_skipped"
+    echo "$i686_skipped" >"$out/i686/skipped.txt"
+    echo "i686 programs: not run ($i686_skipped)" >>"$out/machine.txt"
+else
+    log "i686 programs run $i686_mode"
+    echo "$i686_mode" >"$out/i686/mode.txt"
+    echo "i686 programs: $i686_mode" >>"$out/machine.txt"
+    measure i686 "$wine32" "${BENCH_I686_START_RUNS:-$i686_runs}" \
+        "${BENCH_I686_REPLACE_RUNS:-$i686_replace_runs}" "${BENCH_I686_REPAINTS:-$i686_repaints}" \
+        "${BENCH_I686_BOXES:-$i686_boxes}" "$i686_timeout"
+fi
 
 # cp under the same conditions as above: the source clean in the page cache, an old 4 KB destination, and
 # what was written flushed before the next run starts.
