@@ -3,9 +3,12 @@
 # Checks of the shell helpers every stage leans on: start_xvfb (scripts/xvfb.sh) fails with a message of
 # its own, not with DISPLAY=":", when Xvfb dies or hangs; the setup scripts keep DEBIAN_FRONTEND when they
 # go through sudo, which starts its command with an environment of its own; they try apt again when
-# Debian's archive fails for a while, and say in one line what to do when it keeps failing. The setup
-# scripts run against stand-ins for id, sudo, dpkg, dpkg-query, apt-get, locale, mount and tee that only
-# record what they were asked and answer as told, so nothing is installed. Work files: build/scripts-test/.
+# Debian's archive fails for a while, and say in one line what to do when it keeps failing; the 32-bit setup
+# runs 32-bit programs natively where the kernel runs a tiny one with no emulator in the way, removing the
+# project's qemu-i386 entry, and registers qemu-i386 elsewhere, saying which mode. The setup scripts run
+# against stand-ins for id, sudo, dpkg, dpkg-query, apt-get, locale, mount, unshare, tee (binfmt_misc's
+# writes) and the tiny program that only record what they were asked and answer as told, so nothing is
+# installed and this machine's binfmt_misc is never touched. Work files: build/scripts-test/.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -190,3 +193,100 @@ setup-i386.sh|0|1|wine32:i386 qemu-user|Debian's archive may be mid-sync or out 
 setup-i386.sh|1|3||
 setup.sh|1|1|cmake ninja-build g++ * osslsigncode openssl ca-certificates|Debian's archive may be mid-sync or out of reach: run this again later.
 EOF
+
+# ----- the 32-bit mode ----------------------------------------------------------------------------------
+
+# mode_stand_ins DIR KERNEL PRIVATE ENTRY: the stand-ins of stand_ins, on a machine whose kernel runs 32-bit
+# programs itself (KERNEL yes) or not (no); that lets a user namespace mount a binfmt_misc of its own
+# (PRIVATE yes), makes no user namespace (no-userns), or makes one but keeps binfmt_misc global, as kernels
+# before 6.7 do (global); and whose binfmt_misc holds the project's qemu-i386 entry switched on (ENTRY on),
+# off (off) or none (none). Its tee writes to binfmt_misc as the kernel takes such writes: a registration
+# makes an entry, 0 and 1 switch one off and on, -1 removes it; each write goes to DIR/binfmt.log. The
+# trivial program (ZAL_I386_TINY) exits with 42 where the entry is on and its namespace sees it, or where
+# the kernel runs it; elsewhere it fails as the kernel's refusal does.
+mode_stand_ins() {
+    local dir=$1 kernel=$2 private=$3 entry=$4
+    stand_ins "$dir" 0
+    case $entry in
+    on) echo enabled >"$dir/binfmt/qemu-i386" ;;
+    off) echo disabled >"$dir/binfmt/qemu-i386" ;;
+    none) rm -f "$dir/binfmt/qemu-i386" ;;
+    esac
+    case $private in
+    no-userns) printf '#!/bin/sh\necho "unshare: unshare failed: Operation not permitted" >&2\nexit 1\n' ;;
+    *) printf '#!/bin/sh\nwhile [ "${1#-}" != "$1" ]; do shift; done\nZAL_TEST_PRIVATE=1 exec "$@"\n' ;;
+    esac >"$dir/unshare"
+    cat >"$dir/mount" <<EOF
+#!/bin/sh
+for last; do :; done
+[ "\$last" = /proc/sys/fs/binfmt_misc ] && [ "$private" = yes ] && exit 0
+echo "mount: \$last: permission denied." >&2
+exit 32
+EOF
+    cat >"$dir/tee" <<EOF
+#!/bin/sh
+value=\$(cat)
+echo "\${1##*/} \$value" >>"$dir/binfmt.log"
+case \${1##*/}:\$value in
+register:*) name=\${value#:}; printf 'enabled\ninterpreter %s\n' "\${value#*:*:*:*:*:*:}" >"$dir/binfmt/\${name%%:*}" ;;
+*:-1) rm -f "\$1" ;;
+*:0) echo disabled >"\$1" ;;
+*:1) echo enabled >"\$1" ;;
+esac
+EOF
+    cat >"$dir/tiny32" <<EOF
+#!/bin/sh
+[ -z "\${ZAL_TEST_PRIVATE:-}" ] && [ "\$(head -n 1 "$dir/binfmt/qemu-i386" 2>/dev/null)" = enabled ] && exit 42
+[ "$kernel" = yes ] && exit 42
+echo "\$0: cannot execute binary file: Exec format error" >&2
+exit 126
+EOF
+    chmod +x "$dir"/*
+}
+
+# Each row: KERNEL PRIVATE ENTRY ZAL_I386_MODE | exit status | the mode line's start | what binfmt_misc was
+# written, in order | the entry afterwards (its first line, or none). The first four catch the setup that
+# registered qemu-i386, and switched it back on, where the kernel runs 32-bit programs itself: the emulator
+# shadowed the kernel, and 32-bit Wine ran a hundred times slower, or not at all.
+while IFS='|' read -r machine want_status want_line want_writes want_entry; do
+    read -r kernel private entry forced <<<"$machine"
+    dir=$work/mode-$kernel-$private-$entry-$forced
+    mode_stand_ins "$dir" "$kernel" "$private" "$entry"
+    run_setup setup-i386.sh "$dir" ZAL_I386_TINY="$dir/tiny32" ZAL_I386_MODE="${forced#-}"
+    touch "$dir/binfmt.log"
+    writes=$(cut -d' ' -f1,2 "$dir/binfmt.log" | sed 's/^register :.*/register/' | paste -sd ',')
+    after=$(head -n 1 "$dir/binfmt/qemu-i386" 2>/dev/null || echo none)
+    what="kernel running 32-bit programs: $kernel, private binfmt_misc: $private, entry: $entry, ZAL_I386_MODE=${forced#-}"
+    [ "$kernel" = no ] || what="no emulator shadowing the kernel: $what"
+    [ "$STATUS" = "$want_status" ] || fail "$what: exit status $STATUS, expected $want_status: $OUT"
+    line=$(tail -n 1 <<<"$OUT")
+    [[ $line == "$want_line"* ]] || fail "$what: said '$line', expected '$want_line...'"
+    [ "$writes" = "$want_writes" ] || fail "$what: binfmt_misc written '$writes', expected '$want_writes'"
+    [ "$after" = "$want_entry" ] || fail "$what: qemu-i386 entry '$after' afterwards, expected '$want_entry'"
+    ok "$what: ${line#setup-i386: }${writes:+ [binfmt_misc: $writes]}"
+done <<'EOF'
+yes yes on -|0|setup-i386: 32-bit mode native: the kernel runs 32-bit programs itself (a tiny 32-bit program ran in a binfmt_misc of its own); the project's qemu-i386 entry, which shadowed it, is removed|qemu-i386 -1|none
+yes no-userns on -|0|setup-i386: 32-bit mode native: the kernel runs 32-bit programs itself (a tiny 32-bit program ran with the project's qemu-i386 entry switched off for the moment); the project's qemu-i386 entry, which shadowed it, is removed|qemu-i386 0,qemu-i386 1,qemu-i386 -1|none
+yes global none -|0|setup-i386: 32-bit mode native: the kernel runs 32-bit programs itself (a tiny 32-bit program ran with no qemu-i386 entry registered)||none
+yes yes off native|0|setup-i386: 32-bit mode native: the kernel runs 32-bit programs itself|qemu-i386 -1|none
+no yes none -|0|setup-i386: 32-bit mode qemu: the kernel runs no 32-bit programs (a tiny 32-bit program run in a binfmt_misc of its own said "Exec format error" and ended with 126, not 42), so they run through qemu-i386|register|enabled
+no global off -|0|setup-i386: 32-bit mode qemu: the kernel runs no 32-bit programs (a tiny 32-bit program run with the project's qemu-i386 entry switched off said "Exec format error"|qemu-i386 1|enabled
+no no-userns on -|0|setup-i386: 32-bit mode qemu: the kernel runs no 32-bit programs (a tiny 32-bit program run with the project's qemu-i386 entry switched off for the moment said|qemu-i386 0,qemu-i386 1|enabled
+no yes on native|0|setup-i386: 32-bit mode native, forced by ZAL_I386_MODE=native for checking only: the kernel runs no 32-bit programs (||enabled
+no yes on qemu|2|setup-i386: ZAL_I386_MODE=qemu is unknown||enabled
+EOF
+
+# Where the emulator is needed and binfmt_misc is not mounted and cannot be, the stage is skipped, saying why;
+# where the kernel runs 32-bit programs itself, binfmt_misc is not needed at all.
+for kernel in no yes; do
+    dir=$work/mode-unmounted-$kernel
+    mode_stand_ins "$dir" "$kernel" yes none
+    rm "$dir/binfmt/register"
+    run_setup setup-i386.sh "$dir" ZAL_I386_TINY="$dir/tiny32"
+    line=$(tail -n 1 <<<"$OUT")
+    case $kernel in
+    no) [ "$STATUS" = 3 ] && [ "$line" = "SKIPPED: binfmt_misc cannot be mounted here (the kernel or the sandbox refuses it)" ] ;;
+    yes) [ "$STATUS" = 0 ] && [[ $line == "setup-i386: 32-bit mode native: "* ]] ;;
+    esac || fail "binfmt_misc unmountable, kernel running 32-bit programs: $kernel: exit status $STATUS: $OUT"
+    ok "binfmt_misc unmountable, kernel running 32-bit programs: $kernel: exit status $STATUS: $line"
+done
