@@ -12,6 +12,8 @@
 
 # The project's entry; the name it has always had, so that an entry left by an older setup is found too.
 I386_ENTRY=qemu-i386
+# The verdict, once i386_kernel_verdict has found it.
+I386_NATIVE=
 
 # i386_tiny_program FILE: a static i386 ELF of 96 bytes that calls exit(42) and nothing else: the ELF header,
 # one loadable segment at 0x08048000 holding the whole file, and the code at 0x08048054,
@@ -62,7 +64,7 @@ i386_switched_off_run() {
 }
 
 # i386_kernel_verdict: whether the kernel runs 32-bit programs itself: sets I386_NATIVE (1 or 0) and
-# I386_WHY, what the tiny program's run showed.
+# I386_WHY, what the tiny program's run showed. Needs no package, so it may be asked before the install.
 i386_kernel_verdict() {
     local dir tiny ran how
     dir=$(mktemp -d)
@@ -134,7 +136,7 @@ i386_set_up_mode() {
         return 2
         ;;
     esac
-    i386_kernel_verdict
+    [ -n "${I386_NATIVE:-}" ] || i386_kernel_verdict
     if [ "$I386_NATIVE" = 1 ]; then
         local removed=
         if [ -e "$binfmt/$I386_ENTRY" ]; then
