@@ -38,19 +38,27 @@ preset() {
     ctest --preset "$1"
 }
 
+# Jobs in the background (scripts/jobs.sh): a stage that fails while one still runs ends it and shows what it
+# wrote so far, rather than leaving it running unseen; so does an interrupted run.
+source "$root/scripts/jobs.sh"
+finish() {
+    end_background_jobs
+    stop_xvfb
+}
+
 # One display for the Windows-side GoogleTest suites; Wine cannot create windows without one. The
 # end-to-end cases start displays of their own.
 source "$root/scripts/xvfb.sh"
 start_xvfb 1280x1024x24
-trap stop_xvfb EXIT
+trap finish EXIT
 
 # The project's prefix is the slowest single step of a first run, and mostly waits on Wine starting up: it
 # is made in the background while the first stages build.
-mkdir -p build
-scripts/wine-prefix.sh build/wine64 >build/wine-prefix.log 2>&1 &
+mkdir -p build/logs
+background "the making of the Wine prefix" build/wine-prefix.log scripts/wine-prefix.sh build/wine64
 prefix_pid=$!
 wait_for_prefix() {
-    wait "$prefix_pid" || { cat build/wine-prefix.log >&2; echo "the Wine prefix could not be made" >&2; return 1; }
+    wait_background "$prefix_pid" || { cat build/wine-prefix.log >&2; echo "the Wine prefix could not be made" >&2; return 1; }
 }
 
 stage format check_format
@@ -61,15 +69,16 @@ stage host preset host
 stage fuzz preset fuzz
 stage release bash tests/release/run.sh build/win64
 stage win64 preset win64
-# The 32-bit stage spends its minutes emulating two programs, a core each, and the end-to-end cases theirs
-# mostly waiting on the tool's pauses and waits: the two run side by side, the 32-bit stage's output kept
-# until the end-to-end cases are done.
-mkdir -p build/logs
-stage win32 bash tests/i386/run.sh build/win32 build/win64 >build/logs/win32.log 2>&1 &
+# The end-to-end cases spend their minutes mostly waiting on the tool's pauses and waits, and so does the
+# 32-bit stage where the kernel runs 32-bit programs (every case again on the 32-bit tool); under the emulator
+# it spends them emulating two programs, a core each. The two run side by side, the 32-bit stage's output
+# kept until the end-to-end cases are done.
+background "the win32 stage" build/logs/win32.log \
+    bash -c "set -euo pipefail; $(declare -f stage); stage win32 bash tests/i386/run.sh build/win32 build/win64"
 win32_pid=$!
 stage e2e bash tests/e2e/run.sh build/win64
 win32_status=0
-wait "$win32_pid" || win32_status=$?
+wait_background "$win32_pid" || win32_status=$?
 cat build/logs/win32.log
 [ "$win32_status" -eq 0 ] || exit "$win32_status"
 echo "all suites passed"

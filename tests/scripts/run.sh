@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Usage: tests/scripts/run.sh
 # Checks of the shell helpers every stage leans on: start_xvfb (scripts/xvfb.sh) fails with a message of
-# its own, not with DISPLAY=":", when Xvfb dies or hangs; the setup scripts keep DEBIAN_FRONTEND when they
+# its own, not with DISPLAY=":", when Xvfb dies or hangs; a failing stage ends the test command's jobs in
+# the background and shows their logs (scripts/jobs.sh); scripts/wine-prefix.sh works in a fresh clone and
+# refuses a WoW64 prefix that 32-bit Wine did not help make; the setup scripts keep DEBIAN_FRONTEND when they
 # go through sudo, which starts its command with an environment of its own; they try apt again when
 # Debian's archive fails for a while, and say in one line what to do when it keeps failing; the 32-bit setup
 # runs 32-bit programs natively where the kernel runs a tiny one with no emulator in the way, removing the
@@ -64,6 +66,34 @@ mapfile -t got < <(XVFB_START_TIMEOUT=1 start_in_subshell 640x480x24 "$work/hung
 [ -f "$running" ] || fail "the hung Xvfb stand-in never ran"
 flock -n "$running" true || fail "the hung Xvfb stand-in was left running"
 ok "start_xvfb with a server that hangs: status 1 after the deadline, the server ended"
+
+# ----- jobs in the background ---------------------------------------------------------------------------
+
+# A run whose stage fails while a job runs in the background (as the 32-bit stage runs beside the end-to-end
+# cases) ends the job with everything it started, and shows what the job wrote: the test command used to
+# exit and leave the 32-bit stage running unseen. The job, and the program it starts, hold a lock for as long
+# as either lives; a job that ended before the failure is neither ended nor shown again.
+jobs_dir=$work/jobs
+mkdir -p "$jobs_dir"
+set +e
+bash -c '
+    set -euo pipefail
+    source "$1/scripts/jobs.sh"
+    trap end_background_jobs EXIT
+    background "the finished job" "$2/finished.log" echo "finished long ago"
+    wait_background $!
+    background "the win32 stage" "$2/win32.log" bash -c "exec 9>\"\$0\"; flock 9; echo started; sleep 300 & wait" "$2/running.lock"
+    until grep -q started "$2/win32.log"; do sleep 0.1; done
+    false # the stage that fails
+    echo "went on after the failure"' _ "$root" "$jobs_dir" >"$jobs_dir/out" 2>&1
+status=$?
+set -e
+said=$(cat "$jobs_dir/out")
+[ "$status" = 1 ] || fail "a failing stage beside a background job: exit status $status: $said"
+flock -n "$jobs_dir/running.lock" true || fail "a failing stage left the background job running"
+[ "$said" = "$(printf '%s\n' "==> ending the win32 stage, still running in the background; what it wrote so far ($jobs_dir/win32.log):" "    started")" ] ||
+    fail "a failing stage beside a background job said: $said"
+ok "a failing stage ends the background job with all it started, and shows its log"
 
 # ----- the setup scripts --------------------------------------------------------------------------------
 
@@ -290,3 +320,47 @@ for kernel in no yes; do
     esac || fail "binfmt_misc unmountable, kernel running 32-bit programs: $kernel: exit status $STATUS: $OUT"
     ok "binfmt_misc unmountable, kernel running 32-bit programs: $kernel: exit status $STATUS: $line"
 done
+
+# ----- Wine prefixes in a fresh clone -------------------------------------------------------------------
+
+# prefix_in_fresh_clone SYSWOW64 OPTIONS...: scripts/wine-prefix.sh from a copy of scripts/ with no build
+# directory beside it, as in a fresh clone, making build/wine-wow64 with OPTIONS, against a stand-in Wine
+# whose wineboot makes the prefix's directories, and syswow64 too when SYSWOW64 is yes (32-bit Wine ran), and
+# an apt-get that fetches no font. Sets STATUS, OUT and FRESH.
+prefix_in_fresh_clone() {
+    local syswow64=$1
+    shift
+    FRESH=$work/fresh-clone-$syswow64
+    mkdir -p "$FRESH/wine"
+    cp -r "$root/scripts" "$FRESH/"
+    cat >"$FRESH/wine/wine64" <<EOF
+#!/bin/sh
+[ "\$1" = wineboot ] || exit 0
+mkdir -p "\$WINEPREFIX/drive_c/windows/Fonts"
+[ "$syswow64" = no ] || mkdir -p "\$WINEPREFIX/drive_c/windows/syswow64"
+EOF
+    printf '#!/bin/sh\nexit 0\n' >"$FRESH/wine/wineserver"
+    printf '#!/bin/sh\nexit 100\n' >"$FRESH/wine/apt-get"
+    chmod +x "$FRESH/wine"/*
+    STATUS=0
+    OUT=$(DISPLAY=:0 PATH="$FRESH/wine:$PATH" ZAL_WINE64=$FRESH/wine/wine64 \
+        bash "$FRESH/scripts/wine-prefix.sh" "$FRESH/build/wine-wow64" "$@" 2>&1) || STATUS=$?
+}
+
+# The prefix maker took its lock beside the project's prefix, in build/, which a fresh clone lacks: the
+# 32-bit stage, run alone, failed at once with "build/wine64.lock: No such file or directory".
+prefix_in_fresh_clone yes --wow64 --no-debugger
+[ "$STATUS" = 0 ] && [ "$(tail -n 1 <<<"$OUT")" = "$FRESH/build/wine-wow64" ] ||
+    fail "a WoW64 prefix in a fresh clone: exit status $STATUS: $OUT"
+[ "$(cat "$FRESH/build/wine64/.zal-prefix")" = "version=5 dpi=96 relay= debugger=1 wow64=0" ] &&
+    [ "$(cat "$FRESH/build/wine-wow64/.zal-prefix")" = "version=5 dpi=96 relay= debugger=0 wow64=1" ] ||
+    fail "a WoW64 prefix in a fresh clone: the prefixes' markers are not what was asked"
+ok "regression: prefixes made in a fresh clone, which has no build directory yet"
+
+# A WoW64 prefix that 32-bit Wine did not help make has no syswow64, and is refused with the reason, never
+# marked as made.
+prefix_in_fresh_clone no --wow64
+[ "$STATUS" = 1 ] && [[ $OUT == *"wine-prefix: $FRESH/build/wine-wow64 has no syswow64: 32-bit Wine did not run while it was made" ]] &&
+    [ ! -e "$FRESH/build/wine-wow64/.zal-prefix" ] ||
+    fail "a WoW64 prefix made without 32-bit Wine: exit status $STATUS: $OUT"
+ok "a WoW64 prefix made without 32-bit Wine: refused, saying why"
