@@ -67,15 +67,16 @@ stage scripts bash tests/scripts/run.sh
 stage host preset host
 # The stages that need no Wine come first, while the project's prefix is made in the background.
 stage fuzz preset fuzz
-stage release bash tests/release/run.sh build/win64
 stage win64 preset win64
-# The end-to-end cases spend their minutes mostly waiting on the tool's pauses and waits, and so does the
-# 32-bit stage where the kernel runs 32-bit programs (every case again on the 32-bit tool); under the emulator
-# it spends them emulating two programs, a core each. The two run side by side, the 32-bit stage's output
-# kept until the end-to-end cases are done.
+# The 32-bit stage starts once the win64 build, whose probe it takes, is done, and runs in the background
+# beside the release and the end-to-end cases, on displays of its own; its output is kept until they are
+# done. Where the kernel runs 32-bit programs it spends its minutes on every end-to-end case again, on the
+# 32-bit tool, mostly waiting on the tool's pauses and waits, as the win64 cases do; under the emulator on
+# two emulated programs, a core each.
 background "the win32 stage" build/logs/win32.log \
     bash -c "set -euo pipefail; $(declare -f stage); stage win32 bash tests/i386/run.sh build/win32 build/win64"
 win32_pid=$!
+stage release bash tests/release/run.sh build/win64
 stage e2e bash tests/e2e/run.sh build/win64
 win32_status=0
 wait_background "$win32_pid" || win32_status=$?

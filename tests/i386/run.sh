@@ -127,6 +127,11 @@ suites() {
     ctest --test-dir "$build32" --output-on-failure -LE "^$other\$" -j "$jobs" --timeout $((600 * scale)) \
         >"$suites_log" 2>&1
 }
+# The suites share one Wine session, which keeps the display it started on: one of the stage's own, so that
+# nothing else on the caller's display (the win64 suites of the test command) takes their windows' focus.
+source "$root/scripts/xvfb.sh"
+start_xvfb 1280x1024x24
+trap stop_xvfb EXIT
 start=$SECONDS
 suites &
 suites_pid=$!
