@@ -71,32 +71,10 @@ if [[ $mode_line == *"through qemu-i386"* ]]; then
 fi
 
 # fail_because WHAT: ends the stage after WHAT failed, with one line that tells 32-bit Wine's fault from the
-# project's, by Wine's own 32-bit hostname.exe in the stage's prefix: a program that needs nothing of the
-# project's, which 32-bit Wine starts in half a second natively and in about a minute under the emulator.
-trivial=/usr/lib/i386-linux-gnu/wine/i386-windows/hostname.exe
+# project's (tests/i386/trivial.sh).
+source "$root/tests/i386/trivial.sh"
 fail_because() {
-    local what=$1 out=$root/build/i386-trivial.out err=$root/build/i386-trivial.err status=0 start=$SECONDS
-    local limit=$((emulated ? 600 : 60)) cause
-    echo "--- i386: $what failed; does 32-bit Wine start Wine's own hostname.exe $runs?"
-    (
-        source "$root/scripts/wine-env.sh"
-        wine_env "$prefix" fixme-all
-        with_display timeout "$limit" /usr/lib/wine/wine "$trivial"
-    ) >"$out" 2>"$err" || status=$?
-    if [ $status -eq 0 ] && grep -q '[^[:space:]]' "$out"; then
-        echo "i386: $what failed, though 32-bit Wine ran a trivial 32-bit program (Wine's own hostname.exe)" \
-            "$runs in $((SECONDS - start)) s: the fault is the project's (see above)"
-        exit 1
-    fi
-    if [ $status -eq 124 ]; then
-        cause="it did not end within $limit s"
-    else
-        cause=$(grep -v '^[[:space:]]*$' "$err" | tail -n 1 || true)
-        cause="exit status $status${cause:+: $cause}"
-    fi
-    echo "i386: 32-bit Wine cannot start even a trivial 32-bit program (Wine's own hostname.exe) $runs ($cause):" \
-        "$what failed for that cause, not the project's"
-    exit 1
+    i386_fail_because "$1" "$prefix" "$runs" $((emulated ? 600 : 60))
 }
 
 make_prefixes() {

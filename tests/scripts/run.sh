@@ -3,7 +3,8 @@
 # Checks of the shell helpers every stage leans on: start_xvfb (scripts/xvfb.sh) fails with a message of
 # its own, not with DISPLAY=":", when Xvfb dies or hangs; a failing stage ends the test command's jobs in
 # the background and shows their logs (scripts/jobs.sh); scripts/wine-prefix.sh works in a fresh clone and
-# refuses a WoW64 prefix that 32-bit Wine did not help make; the setup scripts keep DEBIAN_FRONTEND when they
+# refuses a WoW64 prefix that 32-bit Wine did not help make; a failed 32-bit stage ends with one line that
+# tells 32-bit Wine's fault from the project's (tests/i386/trivial.sh); the setup scripts keep DEBIAN_FRONTEND when they
 # go through sudo, which starts its command with an environment of its own; they try apt again when
 # Debian's archive fails for a while, and say in one line what to do when it keeps failing; the 32-bit setup
 # runs 32-bit programs natively where the kernel runs a tiny one with no emulator in the way, removing the
@@ -364,3 +365,41 @@ prefix_in_fresh_clone no --wow64
     [ ! -e "$FRESH/build/wine-wow64/.zal-prefix" ] ||
     fail "a WoW64 prefix made without 32-bit Wine: exit status $STATUS: $OUT"
 ok "a WoW64 prefix made without 32-bit Wine: refused, saying why"
+
+# ----- the 32-bit stage's last word on a failure --------------------------------------------------------
+
+# trivial_run NAME LOADER_BODY LIMIT: i386_fail_because (tests/i386/trivial.sh) after a failed smoke, in a
+# shell of its own, against a stand-in for Wine's 32-bit loader running the body given, which records the
+# prefix and program it was given in DIR/ran. Sets STATUS, OUT (its last line) and DIR.
+trivial_run() {
+    DIR=$work/trivial-$1
+    mkdir -p "$DIR"
+    printf '#!/bin/sh\necho "$WINEPREFIX $1" >"%s/ran"\n%s\n' "$DIR" "$2" >"$DIR/wine"
+    chmod +x "$DIR/wine"
+    STATUS=0
+    OUT=$(DISPLAY=:0 ZAL_WINE32=$DIR/wine bash -c 'source "$1/tests/i386/trivial.sh"
+        i386_fail_because "the end-to-end smoke" "$2/prefix" "through qemu-i386" "$3"' _ "$root" "$DIR" "$3" 2>&1) ||
+        STATUS=$?
+    OUT=$(tail -n 1 <<<"$OUT")
+}
+
+# The stage used to end, when 32-bit Wine could not start at all under qemu, with the smoke's "CreateProcessA
+# failed Internal error." and the suites' empty log. Now a failure ends with one line that names 32-bit
+# Wine's own failure, found by a trivial program, or, when that program runs, blames the project. Each row:
+# NAME | what the stand-in loader does | its time limit | the line's start.
+shared_user_data='err:virtual:virtual_alloc_first_teb wine: failed to map the shared user data: c0000018'
+cannot="i386: 32-bit Wine cannot start even a trivial 32-bit program (Wine's own hostname.exe) through qemu-i386"
+while IFS='|' read -r name body limit want; do
+    trivial_run "$name" "$body" "$limit"
+    want=${want//@cannot@/$cannot}
+    want=${want//@shared@/$shared_user_data}
+    [ "$STATUS" = 1 ] && [[ $OUT == "$want"* ]] || fail "trivial program that $name: exit status $STATUS: $OUT"
+    [ "$(cat "$DIR/ran")" = "$DIR/prefix /usr/lib/i386-linux-gnu/wine/i386-windows/hostname.exe" ] ||
+        fail "trivial program that $name: the loader was given '$(cat "$DIR/ran")'"
+    ok "trivial program that $name: $OUT"
+done <<EOF
+cannot map the shared user data|echo '$shared_user_data' >&2; exit 1|60|@cannot@ (exit status 1: @shared@): the end-to-end smoke failed for that cause, not the project's
+says nothing|exit 0|60|@cannot@ (exit status 0): the end-to-end smoke failed for that cause
+hangs|exec sleep 30|1|@cannot@ (it did not end within 1 s): the end-to-end smoke failed for that cause
+runs|echo testhost|60|i386: the end-to-end smoke failed, though 32-bit Wine ran a trivial 32-bit program (Wine's own hostname.exe) through qemu-i386 in 0 s: the fault is the project's
+EOF
