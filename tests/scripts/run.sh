@@ -227,17 +227,18 @@ EOF
 
 # ----- the 32-bit mode ----------------------------------------------------------------------------------
 
-# mode_stand_ins DIR KERNEL PRIVATE ENTRY: the stand-ins of stand_ins, on a machine whose kernel runs 32-bit
-# programs itself (KERNEL yes) or not (no); that lets a user namespace mount a binfmt_misc of its own
-# (PRIVATE yes), makes no user namespace (no-userns), or makes one but keeps binfmt_misc global, as kernels
-# before 6.7 do (global); and whose binfmt_misc holds the project's qemu-i386 entry switched on (ENTRY on),
-# off (off) or none (none). Its tee writes to binfmt_misc as the kernel takes such writes: a registration
+# mode_stand_ins DIR KERNEL PRIVATE ENTRY: the stand-ins of stand_ins, with every package installed, on a
+# machine whose kernel runs 32-bit programs itself (KERNEL yes) or not (no); that lets a user namespace
+# mount a binfmt_misc of its own (PRIVATE yes), makes no user namespace (no-userns), or makes one but keeps
+# binfmt_misc global, as kernels before 6.7 do (global); and whose binfmt_misc holds the project's qemu-i386
+# entry switched on (ENTRY on), off (off) or none (none). Its tee writes to binfmt_misc as the kernel takes such writes: a registration
 # makes an entry, 0 and 1 switch one off and on, -1 removes it; each write goes to DIR/binfmt.log. The
 # trivial program (ZAL_I386_TINY) exits with 42 where the entry is on and its namespace sees it, or where
 # the kernel runs it; elsewhere it fails as the kernel's refusal does.
 mode_stand_ins() {
     local dir=$1 kernel=$2 private=$3 entry=$4
     stand_ins "$dir" 0
+    printf '#!/bin/sh\necho "install ok installed"\n' >"$dir/dpkg-query"
     case $entry in
     on) echo enabled >"$dir/binfmt/qemu-i386" ;;
     off) echo disabled >"$dir/binfmt/qemu-i386" ;;
