@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Makes this machine run 32-bit Windows programs: 32-bit Wine from Debian's i386 architecture, executed
-# through qemu's user-mode emulator registered with binfmt_misc (the kernel here has no 32-bit support).
-# Idempotent; needs root. Prints "SKIPPED: <reason>" and exits 3 where the kernel refuses binfmt_misc, and
-# where ZAL_SKIP_I386=1 asks for the 32-bit stage to be left out. An archive that fails is tried again a few
-# times (scripts/apt.sh); one that keeps failing ends the setup with one line saying why and what to do.
+# Makes this machine run 32-bit Windows programs: 32-bit Wine from Debian's i386 architecture, run by the
+# kernel itself where it can, and otherwise through qemu's user-mode emulator registered with binfmt_misc
+# (scripts/i386-mode.sh); its last line says which mode, "setup-i386: 32-bit mode native|qemu (...)".
+# Idempotent; needs root. Prints "SKIPPED: <reason>" and exits 3 where the emulator is needed and the kernel
+# refuses binfmt_misc, and where ZAL_SKIP_I386=1 asks for the 32-bit stage to be left out. An archive that
+# fails is tried again a few times (scripts/apt.sh); one that keeps failing ends the setup with one line
+# saying why and what to do.
 set -euo pipefail
 
 # Asked for when Debian's archive cannot give 32-bit Wine for a while: every other stage can still run.
@@ -30,23 +32,6 @@ fi
 
 # The tests give a directory of their own, so that what they check does not hang on this machine's kernel.
 binfmt=${ZAL_BINFMT_MISC:-/proc/sys/fs/binfmt_misc}
-if [ ! -e "$binfmt/register" ]; then
-    if ! "${as_root[@]}" mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null; then
-        echo "SKIPPED: binfmt_misc cannot be mounted here (the kernel or the sandbox refuses it)"
-        exit 3
-    fi
-fi
-if [ ! -e "$binfmt/qemu-i386" ]; then
-    magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
-    mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-    if ! printf '%s' ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386:OCF" |
-        "${as_root[@]}" tee "$binfmt/register" >/dev/null 2>&1; then
-        echo "SKIPPED: the kernel refused to register qemu-i386 with binfmt_misc"
-        exit 3
-    fi
-fi
-# A registration switched off (echo 0 > the entry) would leave 32-bit programs failing with "Exec format
-# error" rather than skipped.
-if [ "$(head -n 1 "$binfmt/qemu-i386")" != enabled ]; then
-    echo 1 | "${as_root[@]}" tee "$binfmt/qemu-i386" >/dev/null
-fi
+# shellcheck source=scripts/i386-mode.sh
+source "$(dirname "$0")/i386-mode.sh"
+i386_set_up_mode

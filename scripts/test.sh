@@ -38,19 +38,27 @@ preset() {
     ctest --preset "$1"
 }
 
+# Jobs in the background (scripts/jobs.sh): a stage that fails while one still runs ends it and shows what it
+# wrote so far, rather than leaving it running unseen; so does an interrupted run.
+source "$root/scripts/jobs.sh"
+finish() {
+    end_background_jobs
+    stop_xvfb
+}
+
 # One display for the Windows-side GoogleTest suites; Wine cannot create windows without one. The
 # end-to-end cases start displays of their own.
 source "$root/scripts/xvfb.sh"
 start_xvfb 1280x1024x24
-trap stop_xvfb EXIT
+trap finish EXIT
 
 # The project's prefix is the slowest single step of a first run, and mostly waits on Wine starting up: it
 # is made in the background while the first stages build.
-mkdir -p build
-scripts/wine-prefix.sh build/wine64 >build/wine-prefix.log 2>&1 &
+mkdir -p build/logs
+background "the making of the Wine prefix" build/wine-prefix.log scripts/wine-prefix.sh build/wine64
 prefix_pid=$!
 wait_for_prefix() {
-    wait "$prefix_pid" || { cat build/wine-prefix.log >&2; echo "the Wine prefix could not be made" >&2; return 1; }
+    wait_background "$prefix_pid" || { cat build/wine-prefix.log >&2; echo "the Wine prefix could not be made" >&2; return 1; }
 }
 
 stage format check_format
@@ -59,17 +67,19 @@ stage scripts bash tests/scripts/run.sh
 stage host preset host
 # The stages that need no Wine come first, while the project's prefix is made in the background.
 stage fuzz preset fuzz
-stage release bash tests/release/run.sh build/win64
 stage win64 preset win64
-# The 32-bit stage spends its minutes emulating two programs, a core each, and the end-to-end cases theirs
-# mostly waiting on the tool's pauses and waits: the two run side by side, the 32-bit stage's output kept
-# until the end-to-end cases are done.
-mkdir -p build/logs
-stage win32 bash tests/i386/run.sh build/win32 build/win64 >build/logs/win32.log 2>&1 &
+# The 32-bit stage starts once the win64 build, whose probe it takes, is done, and runs in the background
+# beside the release and the end-to-end cases, on displays of its own; its output is kept until they are
+# done. Where the kernel runs 32-bit programs it spends its minutes on every end-to-end case again, on the
+# 32-bit tool, mostly waiting on the tool's pauses and waits, as the win64 cases do; under the emulator on
+# two emulated programs, a core each.
+background "the win32 stage" build/logs/win32.log \
+    bash -c "set -euo pipefail; $(declare -f stage); stage win32 bash tests/i386/run.sh build/win32 build/win64"
 win32_pid=$!
+stage release bash tests/release/run.sh build/win64
 stage e2e bash tests/e2e/run.sh build/win64
 win32_status=0
-wait "$win32_pid" || win32_status=$?
+wait_background "$win32_pid" || win32_status=$?
 cat build/logs/win32.log
 [ "$win32_status" -eq 0 ] || exit "$win32_status"
 echo "all suites passed"

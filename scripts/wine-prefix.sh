@@ -31,7 +31,8 @@ while [ $# -gt 0 ]; do
     esac
     shift
 done
-wine=/usr/lib/wine/wine64
+# The tests give a stand-in, with its wineserver beside it.
+wine=${ZAL_WINE64:-/usr/lib/wine/wine64}
 base=$root/build/wine64
 # Bumped whenever what a prefix holds changes, so that old prefixes are made again.
 settings="version=5 dpi=$dpi relay=$relay debugger=$debugger wow64=$wow64"
@@ -76,8 +77,9 @@ make_from_nothing() { # DIR
 }
 
 # The project's prefix first, under its own lock; a WoW64 prefix wanted where it cannot run 32-bit programs
-# is made from nothing below instead.
+# is made from nothing below instead. A fresh clone has no build directory yet.
 base_settings="version=5 dpi=96 relay= debugger=1 wow64=0"
+mkdir -p "$(dirname "$base")" "$(dirname "$prefix")"
 (
     flock 9
     [ "$(cat "$base/$marker" 2>/dev/null)" = "$base_settings" ] && exit 0
@@ -107,6 +109,11 @@ base_settings="version=5 dpi=96 relay= debugger=1 wow64=0"
     [ -z "$relay" ] || reg 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ /d "$relay"
     [ "$debugger" = 1 ] || reg 'HKCU\Software\Wine\DllOverrides' /v winedbg.exe /t REG_SZ /d ''
     "$(dirname "$wine")/wineserver" -w || true
+    # Made by 32-bit Wine: missing, it did not run while the prefix was made, and nothing 32-bit will.
+    if [ "$wow64" = 1 ] && [ ! -d "$prefix/drive_c/windows/syswow64" ]; then
+        echo "wine-prefix: $prefix has no syswow64: 32-bit Wine did not run while it was made" >&2
+        exit 1
+    fi
     echo "$settings" >"$prefix/$marker"
 ) 9>"$prefix.lock"
 printf '%s\n' "$prefix"

@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
 # Usage: tests/scripts/run.sh
 # Checks of the shell helpers every stage leans on: start_xvfb (scripts/xvfb.sh) fails with a message of
-# its own, not with DISPLAY=":", when Xvfb dies or hangs; the setup scripts keep DEBIAN_FRONTEND when they
+# its own, not with DISPLAY=":", when Xvfb dies or hangs; a failing stage ends the test command's jobs in
+# the background and shows their logs (scripts/jobs.sh); scripts/wine-prefix.sh works in a fresh clone and
+# refuses a WoW64 prefix that 32-bit Wine did not help make; a failed 32-bit stage ends with one line that
+# tells 32-bit Wine's fault from the project's (tests/i386/trivial.sh); the setup scripts keep DEBIAN_FRONTEND when they
 # go through sudo, which starts its command with an environment of its own; they try apt again when
 # Debian's archive fails for a while, install without a suite whose index keeps failing, and say in one
-# line what to do when nothing works. The setup scripts run against stand-ins for id, sudo, dpkg,
-# dpkg-query, apt-get, apt-cache, apt-config, locale, mount and tee that only record what they were asked
-# and answer as told, so nothing is installed; and once against this machine's own apt, which only
-# simulates. Work files: build/scripts-test/.
+# line what to do when nothing works; the 32-bit setup runs 32-bit programs natively where the kernel runs a
+# tiny one with no emulator in the way, removing the project's qemu-i386 entry, and registers qemu-i386
+# elsewhere, saying which mode. The setup scripts run against stand-ins for id, sudo, dpkg, dpkg-query,
+# apt-get, apt-cache, apt-config, locale, mount, unshare, tee (binfmt_misc's writes) and the tiny program
+# that only record what they were asked and answer as told, so nothing is installed and this machine's
+# binfmt_misc is never touched; and once against this machine's own apt, which only simulates. Work files:
+# build/scripts-test/.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -63,6 +69,34 @@ mapfile -t got < <(XVFB_START_TIMEOUT=1 start_in_subshell 640x480x24 "$work/hung
 [ -f "$running" ] || fail "the hung Xvfb stand-in never ran"
 flock -n "$running" true || fail "the hung Xvfb stand-in was left running"
 ok "start_xvfb with a server that hangs: status 1 after the deadline, the server ended"
+
+# ----- jobs in the background ---------------------------------------------------------------------------
+
+# A run whose stage fails while a job runs in the background (as the 32-bit stage runs beside the end-to-end
+# cases) ends the job with everything it started, and shows what the job wrote: the test command used to
+# exit and leave the 32-bit stage running unseen. The job, and the program it starts, hold a lock for as long
+# as either lives; a job that ended before the failure is neither ended nor shown again.
+jobs_dir=$work/jobs
+mkdir -p "$jobs_dir"
+set +e
+bash -c '
+    set -euo pipefail
+    source "$1/scripts/jobs.sh"
+    trap end_background_jobs EXIT
+    background "the finished job" "$2/finished.log" echo "finished long ago"
+    wait_background $!
+    background "the win32 stage" "$2/win32.log" bash -c "exec 9>\"\$0\"; flock 9; echo started; sleep 300 & wait" "$2/running.lock"
+    until grep -q started "$2/win32.log"; do sleep 0.1; done
+    false # the stage that fails
+    echo "went on after the failure"' _ "$root" "$jobs_dir" >"$jobs_dir/out" 2>&1
+status=$?
+set -e
+said=$(cat "$jobs_dir/out")
+[ "$status" = 1 ] || fail "a failing stage beside a background job: exit status $status: $said"
+flock -n "$jobs_dir/running.lock" true || fail "a failing stage left the background job running"
+[ "$said" = "$(printf '%s\n' "==> ending the win32 stage, still running in the background; what it wrote so far ($jobs_dir/win32.log):" "    started")" ] ||
+    fail "a failing stage beside a background job said: $said"
+ok "a failing stage ends the background job with all it started, and shows its log"
 
 # ----- the setup scripts --------------------------------------------------------------------------------
 
@@ -461,6 +495,186 @@ fetched=$(LC_ALL=C apt-get -o Dir::Etc::sourcelist=/dev/null -o "Dir::Etc::sourc
 [ "$fetched" = "http://deb.debian.org/debian/dists/bookworm/InRelease http://mirror.example/debian/dists/bookworm-updates/InRelease" ] ||
     fail "$what: apt, reading the copy, would fetch: $fetched"
 ok "$what: each left out once, the rest as written, and apt would fetch only $fetched"
+
+# ----- the 32-bit mode ----------------------------------------------------------------------------------
+
+# mode_stand_ins DIR KERNEL PRIVATE ENTRY: the stand-ins of stand_ins, with every package installed, on a
+# machine whose kernel runs 32-bit programs itself (KERNEL yes) or not (no); that lets a user namespace
+# mount a binfmt_misc of its own (PRIVATE yes), makes no user namespace (no-userns), or makes one but keeps
+# binfmt_misc global, as kernels before 6.7 do (global); and whose binfmt_misc holds the project's qemu-i386
+# entry switched on (ENTRY on), off (off) or none (none). Its tee writes to binfmt_misc as the kernel takes such writes: a registration
+# makes an entry, 0 and 1 switch one off and on, -1 removes it; each write goes to DIR/binfmt.log. The
+# trivial program (ZAL_I386_TINY) exits with 42 where the entry is on and its namespace sees it, or where
+# the kernel runs it; elsewhere it fails as the kernel's refusal does.
+mode_stand_ins() {
+    local dir=$1 kernel=$2 private=$3 entry=$4
+    stand_ins "$dir" 0
+    printf '#!/bin/sh\necho "install ok installed"\n' >"$dir/dpkg-query"
+    case $entry in
+    on) echo enabled >"$dir/binfmt/qemu-i386" ;;
+    off) echo disabled >"$dir/binfmt/qemu-i386" ;;
+    none) rm -f "$dir/binfmt/qemu-i386" ;;
+    esac
+    case $private in
+    no-userns) printf '#!/bin/sh\necho "unshare: unshare failed: Operation not permitted" >&2\nexit 1\n' ;;
+    *) printf '#!/bin/sh\nwhile [ "${1#-}" != "$1" ]; do shift; done\nZAL_TEST_PRIVATE=1 exec "$@"\n' ;;
+    esac >"$dir/unshare"
+    cat >"$dir/mount" <<EOF
+#!/bin/sh
+for last; do :; done
+[ "\$last" = /proc/sys/fs/binfmt_misc ] && [ "$private" = yes ] && exit 0
+echo "mount: \$last: permission denied." >&2
+exit 32
+EOF
+    cat >"$dir/tee" <<EOF
+#!/bin/sh
+value=\$(cat)
+echo "\${1##*/} \$value" >>"$dir/binfmt.log"
+case \${1##*/}:\$value in
+register:*) name=\${value#:}; printf 'enabled\ninterpreter %s\n' "\${value#*:*:*:*:*:*:}" >"$dir/binfmt/\${name%%:*}" ;;
+*:-1) rm -f "\$1" ;;
+*:0) echo disabled >"\$1" ;;
+*:1) echo enabled >"\$1" ;;
+esac
+EOF
+    cat >"$dir/tiny32" <<EOF
+#!/bin/sh
+[ -z "\${ZAL_TEST_PRIVATE:-}" ] && [ "\$(head -n 1 "$dir/binfmt/qemu-i386" 2>/dev/null)" = enabled ] && exit 42
+[ "$kernel" = yes ] && exit 42
+echo "\$0: cannot execute binary file: Exec format error" >&2
+exit 126
+EOF
+    chmod +x "$dir"/*
+}
+
+# Each row: KERNEL PRIVATE ENTRY ZAL_I386_MODE | exit status | the mode line's start | what binfmt_misc was
+# written, in order | the entry afterwards (its first line, or none). The first four catch the setup that
+# registered qemu-i386, and switched it back on, where the kernel runs 32-bit programs itself: the emulator
+# shadowed the kernel, and 32-bit Wine ran a hundred times slower, or not at all.
+while IFS='|' read -r machine want_status want_line want_writes want_entry; do
+    read -r kernel private entry forced <<<"$machine"
+    dir=$work/mode-$kernel-$private-$entry-$forced
+    mode_stand_ins "$dir" "$kernel" "$private" "$entry"
+    run_setup setup-i386.sh "$dir" ZAL_I386_TINY="$dir/tiny32" ZAL_I386_MODE="${forced#-}"
+    touch "$dir/binfmt.log"
+    writes=$(cut -d' ' -f1,2 "$dir/binfmt.log" | sed 's/^register :.*/register/' | paste -sd ',')
+    after=$(head -n 1 "$dir/binfmt/qemu-i386" 2>/dev/null || echo none)
+    what="kernel running 32-bit programs: $kernel, private binfmt_misc: $private, entry: $entry, ZAL_I386_MODE=${forced#-}"
+    [ "$kernel" = no ] || what="no emulator shadowing the kernel: $what"
+    [ "$STATUS" = "$want_status" ] || fail "$what: exit status $STATUS, expected $want_status: $OUT"
+    line=$(tail -n 1 <<<"$OUT")
+    [[ $line == "$want_line"* ]] || fail "$what: said '$line', expected '$want_line...'"
+    [ "$writes" = "$want_writes" ] || fail "$what: binfmt_misc written '$writes', expected '$want_writes'"
+    [ "$after" = "$want_entry" ] || fail "$what: qemu-i386 entry '$after' afterwards, expected '$want_entry'"
+    ok "$what: ${line#setup-i386: }${writes:+ [binfmt_misc: $writes]}"
+done <<'EOF'
+yes yes on -|0|setup-i386: 32-bit mode native: the kernel runs 32-bit programs itself (a tiny 32-bit program ran in a binfmt_misc of its own); the project's qemu-i386 entry, which shadowed it, is removed|qemu-i386 -1|none
+yes no-userns on -|0|setup-i386: 32-bit mode native: the kernel runs 32-bit programs itself (a tiny 32-bit program ran with the project's qemu-i386 entry switched off for the moment); the project's qemu-i386 entry, which shadowed it, is removed|qemu-i386 0,qemu-i386 1,qemu-i386 -1|none
+yes global none -|0|setup-i386: 32-bit mode native: the kernel runs 32-bit programs itself (a tiny 32-bit program ran with no qemu-i386 entry registered)||none
+yes yes off native|0|setup-i386: 32-bit mode native: the kernel runs 32-bit programs itself|qemu-i386 -1|none
+no yes none -|0|setup-i386: 32-bit mode qemu: the kernel runs no 32-bit programs (a tiny 32-bit program run in a binfmt_misc of its own said "Exec format error" and ended with 126, not 42), so they run through qemu-i386|register|enabled
+no global off -|0|setup-i386: 32-bit mode qemu: the kernel runs no 32-bit programs (a tiny 32-bit program run with the project's qemu-i386 entry switched off said "Exec format error"|qemu-i386 1|enabled
+no no-userns on -|0|setup-i386: 32-bit mode qemu: the kernel runs no 32-bit programs (a tiny 32-bit program run with the project's qemu-i386 entry switched off for the moment said|qemu-i386 0,qemu-i386 1|enabled
+no yes on native|0|setup-i386: 32-bit mode native, forced by ZAL_I386_MODE=native for checking only: the kernel runs no 32-bit programs (||enabled
+no yes on qemu|2|setup-i386: ZAL_I386_MODE=qemu is unknown||enabled
+EOF
+
+# Where the emulator is needed and binfmt_misc is not mounted and cannot be, the stage is skipped, saying why;
+# where the kernel runs 32-bit programs itself, binfmt_misc is not needed at all.
+for kernel in no yes; do
+    dir=$work/mode-unmounted-$kernel
+    mode_stand_ins "$dir" "$kernel" yes none
+    rm "$dir/binfmt/register"
+    run_setup setup-i386.sh "$dir" ZAL_I386_TINY="$dir/tiny32"
+    line=$(tail -n 1 <<<"$OUT")
+    case $kernel in
+    no) [ "$STATUS" = 3 ] && [ "$line" = "SKIPPED: binfmt_misc cannot be mounted here (the kernel or the sandbox refuses it)" ] ;;
+    yes) [ "$STATUS" = 0 ] && [[ $line == "setup-i386: 32-bit mode native: "* ]] ;;
+    esac || fail "binfmt_misc unmountable, kernel running 32-bit programs: $kernel: exit status $STATUS: $OUT"
+    ok "binfmt_misc unmountable, kernel running 32-bit programs: $kernel: exit status $STATUS: $line"
+done
+
+# ----- Wine prefixes in a fresh clone -------------------------------------------------------------------
+
+# prefix_in_fresh_clone SYSWOW64 OPTIONS...: scripts/wine-prefix.sh from a copy of scripts/ with no build
+# directory beside it, as in a fresh clone, making build/wine-wow64 with OPTIONS, against a stand-in Wine
+# whose wineboot makes the prefix's directories, and syswow64 too when SYSWOW64 is yes (32-bit Wine ran), and
+# an apt-get that fetches no font. Sets STATUS, OUT and FRESH.
+prefix_in_fresh_clone() {
+    local syswow64=$1
+    shift
+    FRESH=$work/fresh-clone-$syswow64
+    mkdir -p "$FRESH/wine"
+    cp -r "$root/scripts" "$FRESH/"
+    cat >"$FRESH/wine/wine64" <<EOF
+#!/bin/sh
+[ "\$1" = wineboot ] || exit 0
+mkdir -p "\$WINEPREFIX/drive_c/windows/Fonts"
+[ "$syswow64" = no ] || mkdir -p "\$WINEPREFIX/drive_c/windows/syswow64"
+EOF
+    printf '#!/bin/sh\nexit 0\n' >"$FRESH/wine/wineserver"
+    printf '#!/bin/sh\nexit 100\n' >"$FRESH/wine/apt-get"
+    chmod +x "$FRESH/wine"/*
+    STATUS=0
+    OUT=$(DISPLAY=:0 PATH="$FRESH/wine:$PATH" ZAL_WINE64=$FRESH/wine/wine64 \
+        bash "$FRESH/scripts/wine-prefix.sh" "$FRESH/build/wine-wow64" "$@" 2>&1) || STATUS=$?
+}
+
+# The prefix maker took its lock beside the project's prefix, in build/, which a fresh clone lacks: the
+# 32-bit stage, run alone, failed at once with "build/wine64.lock: No such file or directory".
+prefix_in_fresh_clone yes --wow64 --no-debugger
+[ "$STATUS" = 0 ] && [ "$(tail -n 1 <<<"$OUT")" = "$FRESH/build/wine-wow64" ] ||
+    fail "a WoW64 prefix in a fresh clone: exit status $STATUS: $OUT"
+[ "$(cat "$FRESH/build/wine64/.zal-prefix")" = "version=5 dpi=96 relay= debugger=1 wow64=0" ] &&
+    [ "$(cat "$FRESH/build/wine-wow64/.zal-prefix")" = "version=5 dpi=96 relay= debugger=0 wow64=1" ] ||
+    fail "a WoW64 prefix in a fresh clone: the prefixes' markers are not what was asked"
+ok "regression: prefixes made in a fresh clone, which has no build directory yet"
+
+# A WoW64 prefix that 32-bit Wine did not help make has no syswow64, and is refused with the reason, never
+# marked as made.
+prefix_in_fresh_clone no --wow64
+[ "$STATUS" = 1 ] && [[ $OUT == *"wine-prefix: $FRESH/build/wine-wow64 has no syswow64: 32-bit Wine did not run while it was made" ]] &&
+    [ ! -e "$FRESH/build/wine-wow64/.zal-prefix" ] ||
+    fail "a WoW64 prefix made without 32-bit Wine: exit status $STATUS: $OUT"
+ok "a WoW64 prefix made without 32-bit Wine: refused, saying why"
+
+# ----- the 32-bit stage's last word on a failure --------------------------------------------------------
+
+# trivial_run NAME LOADER_BODY LIMIT: i386_fail_because (tests/i386/trivial.sh) after a failed smoke, in a
+# shell of its own, against a stand-in for Wine's 32-bit loader running the body given, which records the
+# prefix and program it was given in DIR/ran. Sets STATUS, OUT (its last line) and DIR.
+trivial_run() {
+    DIR=$work/trivial-$1
+    mkdir -p "$DIR"
+    printf '#!/bin/sh\necho "$WINEPREFIX $1" >"%s/ran"\n%s\n' "$DIR" "$2" >"$DIR/wine"
+    chmod +x "$DIR/wine"
+    STATUS=0
+    OUT=$(DISPLAY=:0 ZAL_WINE32=$DIR/wine bash -c 'source "$1/tests/i386/trivial.sh"
+        i386_fail_because "the end-to-end smoke" "$2/prefix" "through qemu-i386" "$3"' _ "$root" "$DIR" "$3" 2>&1) ||
+        STATUS=$?
+    OUT=$(tail -n 1 <<<"$OUT" | sed 's/ in [0-9]* s: / in N s: /')
+}
+
+# The stage used to end, when 32-bit Wine could not start at all under qemu, with the smoke's "CreateProcessA
+# failed Internal error." and the suites' empty log. Now a failure ends with one line that names 32-bit
+# Wine's own failure, found by a trivial program, or, when that program runs, blames the project. Each row:
+# NAME | what the stand-in loader does | its time limit | the line's start.
+shared_user_data='err:virtual:virtual_alloc_first_teb wine: failed to map the shared user data: c0000018'
+cannot="i386: 32-bit Wine cannot start even a trivial 32-bit program (Wine's own hostname.exe) through qemu-i386"
+while IFS='|' read -r name body limit want; do
+    trivial_run "$name" "$body" "$limit"
+    want=${want//@cannot@/$cannot}
+    want=${want//@shared@/$shared_user_data}
+    [ "$STATUS" = 1 ] && [[ $OUT == "$want"* ]] || fail "trivial program that $name: exit status $STATUS: $OUT"
+    [ "$(cat "$DIR/ran")" = "$DIR/prefix /usr/lib/i386-linux-gnu/wine/i386-windows/hostname.exe" ] ||
+        fail "trivial program that $name: the loader was given '$(cat "$DIR/ran")'"
+    ok "trivial program that $name: $OUT"
+done <<EOF
+cannot map the shared user data|echo '$shared_user_data' >&2; exit 1|60|@cannot@ (exit status 1: @shared@): the end-to-end smoke failed for that cause, not the project's
+says nothing|exit 0|60|@cannot@ (exit status 0): the end-to-end smoke failed for that cause
+hangs|exec sleep 30|1|@cannot@ (it did not end within 1 s): the end-to-end smoke failed for that cause
+runs|echo testhost|60|i386: the end-to-end smoke failed, though 32-bit Wine ran a trivial 32-bit program (Wine's own hostname.exe) through qemu-i386 in N s: the fault is the project's
+EOF
 
 real_apt_status=0
 wait "$real_apt_pid" || real_apt_status=$?

@@ -10,6 +10,11 @@ e2e_log() {
     echo "    $*"
 }
 
+# e2e_scaled AMOUNT: an allowance of time (in any unit) multiplied by E2E_TIME_SCALE.
+e2e_scaled() {
+    echo $(($1 * E2E_TIME_SCALE))
+}
+
 assert_eq() { # EXPECTED ACTUAL WHAT
     [ "$1" = "$2" ] || e2e_fail "$3: expected '$1', got '$2'"
 }

@@ -19,8 +19,8 @@ e2e_system_box_text() {
 }
 
 # e2e_expect_error_box DIR BEFORE MARK MIN_MS MAX_MS TEXT...: the press at MARK brings up the tool's error
-# box between MIN_MS and MAX_MS after it (no sooner than the 5,000 ms the tool waits for a held file; or
-# sooner than those end, for what waiting cannot change): a system message box owned by the application
+# box between MIN_MS and MAX_MS (scaled) after it (no sooner than the 5,000 ms the tool waits for a held
+# file; or sooner than those end, for what waiting cannot change): a system message box owned by the application
 # window, with the tool's title, one of the TEXTs, one button (OK) and one icon. While it shows, the
 # installation DIR keeps its state BEFORE and the main window is shown but disabled; after OK, the tool goes
 # on with its window enabled, and DIR is still as it was.
@@ -33,7 +33,7 @@ e2e_expect_error_box() {
     mapfile -t buttons < <(probe_records button)
     probe_ok time "since=$mark"
     # Seen at most a poll (20 ms) after it opened.
-    assert_between "${R[elapsed_ms]}" "$min" "$max" "ms from the press until the box was seen"
+    assert_between "${R[elapsed_ms]}" "$min" "$(e2e_scaled "$max")" "ms from the press until the box was seen"
     assert_eq "#32770 $E2E_APP" "$class $owner" "class and owner of the box"
     assert_eq "$TITLE_HEX" "$caption" "caption bytes of the box"
     local text known=0

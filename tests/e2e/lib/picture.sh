@@ -26,15 +26,15 @@ e2e_shoot_client() {
 }
 
 # e2e_check_picture HWND OPTIONS...: compares the client area of HWND with the panel's gradient model
-# (zal_shader_picture with OPTIONS), on fresh screenshots until the gradient matches or 10 s have passed,
-# since the first paint may come a moment after the window shows. CHECK holds the checker's last report,
-# also kept in the work directory.
+# (zal_shader_picture with OPTIONS), on fresh screenshots until the gradient matches or 10 s (scaled) have
+# passed, since the first paint may come a moment after the window shows. CHECK holds the checker's last
+# report, also kept in the work directory.
 e2e_check_picture() {
     local hwnd=$1 checker deadline
     shift
     checker=$(e2e_native_tool zal_shader_picture tests/e2e/model/ShaderPicture.cpp core/Gradient.cpp \
         testkit/BandPicture.cpp core/Gradient.h testkit/BandPicture.h core/Colors.h)
-    deadline=$((SECONDS + 10))
+    deadline=$((SECONDS + $(e2e_scaled 10)))
     while :; do
         e2e_shoot_client "$hwnd"
         CHECK=$("$checker" "$SHOT" --from "$E2E_FROM_COLOR" --to 0 "$@") || e2e_fail "picture checker failed"

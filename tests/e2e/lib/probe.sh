@@ -19,16 +19,34 @@ e2e_record() {
 # probe VERB [key=value...]: one command; values are raw bytes (encoded here). Sets PROBE_LINES (the
 # record lines), PROBE_STATUS (the status line) and R: the answer's main record (its first one other than
 # the "at" of a delayed command), or the status line of a failure. Returns 1 when the probe answers fail.
+# Its waits' timeouts, given or the probe's 30 s, are scaled by E2E_TIME_SCALE; the delays of after= and the
+# durations of ms= are not, since the cases time what they do by them.
 probe() {
     [ -n "${PROBE_PID:-}" ] || e2e_fail "the probe is not running"
-    local line=$1 arg answer wait_s=90
+    local verb=$1 line=$1 arg answer wait_s value timed=0
+    wait_s=$(e2e_scaled 90)
     shift
     for arg in "$@"; do
-        line+=" ${arg%%=*}=$(_e2e_pct "${arg#*=}")"
+        value=${arg#*=}
         case $arg in
-        timeout=* | after=* | ms=*) wait_s=$((wait_s + ${arg#*=} / 1000)) ;;
+        timeout=*)
+            value=$(e2e_scaled "$value")
+            timed=1
+            ;;
+        esac
+        line+=" ${arg%%=*}=$(_e2e_pct "$value")"
+        case $arg in
+        timeout=* | after=* | ms=*) wait_s=$((wait_s + value / 1000)) ;;
         esac
     done
+    case $verb in
+    waitwin | waitgone | waitexit | msgbox | send)
+        if [ $timed = 0 ] && [ "$E2E_TIME_SCALE" != 1 ]; then
+            line+=" timeout=$(e2e_scaled 30000)"
+            wait_s=$((wait_s + $(e2e_scaled 30)))
+        fi
+        ;;
+    esac
     printf '%s\n' "$line" >>"$E2E_WORK/probe.log"
     printf '%s\n' "$line" >&"$E2E_TO_PROBE"
     PROBE_LINES=()
@@ -77,9 +95,10 @@ probe_records() {
 }
 
 # e2e_wait_for SECONDS WHAT COMMAND...: runs COMMAND every 0.1 s until it succeeds; fails the test when it
-# has not within SECONDS. COMMAND runs in the current shell, so R holds what its last probe answered.
+# has not within SECONDS (scaled). COMMAND runs in the current shell, so R holds what its last probe answered.
 e2e_wait_for() {
-    local seconds=$1 what=$2 deadline
+    local seconds what=$2 deadline
+    seconds=$(e2e_scaled "$1")
     shift 2
     deadline=$(($(date +%s%N) + seconds * 1000000000))
     until "$@"; do

@@ -5,11 +5,13 @@
 # scripts/wine-prefix.sh, in which Wine already frames and places the windows itself, as it must with no
 # window manager under Xvfb. Each resolution has a prefix of its own, since the whole Wine session reads it.
 # Wine's relay trace, which only a process started with WINEDEBUG=+relay writes, is narrowed to the calls
-# the cases look for.
+# the cases look for. E2E_PREFIX_OPTIONS adds options of wine-prefix.sh (--wow64 for a 32-bit tool).
 E2E_RELAY_INCLUDE='user32.PostQuitMessage'
 e2e_prefix() {
+    local -a options
+    read -ra options <<<"${E2E_PREFIX_OPTIONS:-}"
     mkdir -p "$E2E_HOME"
-    "$E2E_ROOT/scripts/wine-prefix.sh" "$E2E_HOME/prefix-$1" --dpi "$1" --relay "$E2E_RELAY_INCLUDE"
+    "$E2E_ROOT/scripts/wine-prefix.sh" "$E2E_HOME/prefix-$1" --dpi "$1" --relay "$E2E_RELAY_INCLUDE" "${options[@]}"
 }
 
 # e2e_start [--geometry WxHxD] [--dpi N] [--locale LOCALE]: starts a session: Xvfb, the prefix (held for
@@ -39,7 +41,7 @@ e2e_start() {
     # Bash hides a coprocess's own descriptors from subshells, and every test runs in one.
     exec {E2E_TO_PROBE}>&"${PROBE[1]}" {E2E_FROM_PROBE}<&"${PROBE[0]}"
     local ready
-    IFS= read -r -t 120 ready <&"$E2E_FROM_PROBE" || e2e_fail "the probe did not start"
+    IFS= read -r -t "$(e2e_scaled 120)" ready <&"$E2E_FROM_PROBE" || e2e_fail "the probe did not start"
     [ "$ready" = ready ] || e2e_fail "the probe said '$ready' at start"
 }
 
@@ -49,8 +51,9 @@ e2e_stop() {
         local pid=$PROBE_PID
         { printf 'quit\n' >&"$E2E_TO_PROBE"; } 2>/dev/null || true
         exec {E2E_TO_PROBE}>&- {E2E_FROM_PROBE}<&-
-        local waited=0
-        while kill -0 "$pid" 2>/dev/null && [ $waited -lt 300 ]; do
+        local waited=0 patience
+        patience=$(e2e_scaled 300)
+        while kill -0 "$pid" 2>/dev/null && [ $waited -lt "$patience" ]; do
             sleep 0.1
             waited=$((waited + 1))
         done
@@ -59,7 +62,7 @@ e2e_stop() {
         PROBE_PID=
     fi
     if [ -n "${E2E_PREFIX:-}" ]; then
-        timeout 60 "$E2E_WINESERVER" -w || true
+        timeout "$(e2e_scaled 60)" "$E2E_WINESERVER" -w || true
         E2E_PREFIX=
     fi
     if [ -n "${E2E_LOCK_FD:-}" ]; then

@@ -5,8 +5,9 @@
 # drawing the frames, the X window and the Windows window rectangle coincide (a zero-sized window has an X
 # window of 1 x 1). Waits for it to be mapped.
 e2e_xwindow() {
-    local x=$1 y=$2 w=$(($3 > 0 ? $3 : 1)) h=$(($4 > 0 ? $4 : 1)) tries=0 id
-    while [ $tries -lt 100 ]; do
+    local x=$1 y=$2 w=$(($3 > 0 ? $3 : 1)) h=$(($4 > 0 ? $4 : 1)) tries=0 id patience
+    patience=$(e2e_scaled 100)
+    while [ $tries -lt "$patience" ]; do
         # xwininfo fails when a window goes while it lists them; the next try lists again.
         id=$(xwininfo -root -children 2>/dev/null | awk -v g="${w}x${h}+${x}+${y}" '
             $1 ~ /^0x/ { for (i = 2; i <= NF; i++) if ($i == g) { print $1; exit } }') || true
