@@ -68,18 +68,26 @@ stage host preset host
 # The stages that need no Wine come first, while the project's prefix is made in the background.
 stage fuzz preset fuzz
 stage win64 preset win64
-# The 32-bit stage starts once the win64 build, whose probe it takes, is done, and runs in the background
-# beside the release and the end-to-end cases, on displays of its own; its output is kept until they are
-# done. Where the kernel runs 32-bit programs it spends its minutes on every end-to-end case again, on the
-# 32-bit tool, mostly waiting on the tool's pauses and waits, as the win64 cases do; under the emulator on
-# two emulated programs, a core each.
+# The 32-bit stage and the release start once the win64 build, whose probe the one takes and whose
+# executable the other rebuilds elsewhere to compare, is done, and run in the background beside the
+# end-to-end cases, which mostly wait on the tool's pauses and waits and leave the cores to them. Each
+# one's output is kept until the end-to-end cases are done. Where the kernel runs 32-bit programs the 32-bit
+# stage spends its minutes on every end-to-end case again, on the 32-bit tool, waiting as the win64 cases
+# do; under the emulator on two emulated programs, a core each.
 background "the win32 stage" build/logs/win32.log \
     bash -c "set -euo pipefail; $(declare -f stage); stage win32 bash tests/i386/run.sh build/win32 build/win64"
 win32_pid=$!
-stage release bash tests/release/run.sh build/win64
+background "the release stage" build/logs/release.log \
+    bash -c "set -euo pipefail; $(declare -f stage); stage release bash tests/release/run.sh build/win64"
+release_pid=$!
 stage e2e bash tests/e2e/run.sh build/win64
-win32_status=0
-wait_background "$win32_pid" || win32_status=$?
-cat build/logs/win32.log
-[ "$win32_status" -eq 0 ] || exit "$win32_status"
+# report_background PID LOG: waits for a background stage, shows what it wrote and fails as it did.
+report_background() {
+    local status=0
+    wait_background "$1" || status=$?
+    cat "$2"
+    return $status
+}
+report_background "$release_pid" build/logs/release.log
+report_background "$win32_pid" build/logs/win32.log
 echo "all suites passed"
