@@ -7,9 +7,9 @@
 #
 # The x86_64 build runs under wine64 in a private prefix (build/bench/wine64); the i686 build, the
 # deliverable, under 32-bit Wine in a WoW64 prefix of its own (build/bench/wine-wow64), against the
-# baselines built for i686, with the same 64-bit launcher watching it. Both share a private Xvfb. Where the
-# kernel runs no 32-bit programs, they run through the emulator that binfmt_misc hands them to (qemu-i386),
-# and the i686 figures measure the emulator as much as the tool; the output says which way they ran. Where
+# baselines built for i686, with the same 64-bit launcher watching it. Both share a private Xvfb. The 32-bit
+# mode is scripts/setup-i386.sh's: where the kernel runs no 32-bit programs, they run through qemu-i386, and
+# the i686 figures measure the emulator as much as the tool; the output says which way they ran. Where
 # 32-bit Wine cannot run a trivial program, the i686 build is measured for size only, and the output says
 # why.
 #
@@ -32,6 +32,12 @@ wine=/usr/lib/wine/wine64
 wine32=/usr/lib/wine/wine
 
 "$root/scripts/setup.sh"
+# The 32-bit mode is the setup's, found before any prefix is made, as in the test command: it also takes
+# away an emulator entry that would shadow the kernel's own 32-bit support. Its line says which mode.
+i386_setup= i386_status=0
+if [ "${BENCH_I686:-1}" != 0 ]; then
+    i386_setup=$(bash "$root/scripts/setup-i386.sh" 2>&1) || i386_status=$?
+fi
 
 log() {
     echo "bench: $*" >&2
@@ -90,33 +96,6 @@ trap cleanup EXIT
 start_xvfb 1920x1080x24
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
-# The enabled binfmt_misc entry that the kernel hands the program FILE to, as "NAME INTERPRETER"; none
-# where the kernel runs it itself. binfmt_misc is asked before the kernel's own loader of ELF programs, so
-# an entry that matches shadows the kernel's 32-bit support.
-binfmt_handler() {
-    local dir=/proc/sys/fs/binfmt_misc entry head magic mask offset k byte bits
-    [ "$(cat "$dir/status" 2>/dev/null)" = enabled ] || return 1
-    head=$(od -An -v -tx1 -N 256 "$1" | tr -d ' \n')
-    for entry in "$dir"/*; do
-        case ${entry##*/} in register | status) continue ;; esac
-        [ "$(head -n 1 "$entry")" = enabled ] || continue
-        magic=$(sed -n 's/^magic //p' "$entry")
-        [ -n "$magic" ] || continue # an entry for a file name extension
-        mask=$(sed -n 's/^mask //p' "$entry")
-        offset=$(sed -n 's/^offset //p' "$entry")
-        for ((k = 0; k < ${#magic}; k += 2)); do
-            byte=${head:$((${offset:-0} * 2 + k)):2}
-            bits=${mask:k:2} # an entry without a mask compares every bit
-            if [ -z "$byte" ] || (((16#$byte & 16#${bits:-ff}) != (16#${magic:k:2} & 16#${bits:-ff}))); then
-                continue 2
-            fi
-        done
-        echo "${entry##*/} $(sed -n 's/^interpreter //p' "$entry")"
-        return 0
-    done
-    return 1
-}
-
 # Masters of the staged program for the replacement, made once for both builds: an i386 program, as ZAL
 # is, unsigned and signed.
 log "masters of a $replace_mb MB program for the replacement"
@@ -168,8 +147,8 @@ log "x86_64: paint cost, $paint_runs runs"
 i686_skipped=
 if [ "${BENCH_I686:-1}" = 0 ]; then
     i686_skipped="BENCH_I686=0 is set"
-elif [ ! -x "$wine32" ]; then
-    i686_skipped="32-bit Wine ($wine32) is not installed"
+elif [ "$i386_status" -ne 0 ] || ! i386_mode=$(grep '^setup-i386: 32-bit mode ' <<<"$i386_setup" | tail -n 1); then
+    i686_skipped="scripts/setup-i386.sh: $(tail -n 1 <<<"$i386_setup")"
 else
     log "i686: a WoW64 prefix, and a trivial 32-bit program"
     "$root/scripts/wine-prefix.sh" "$out/wine-wow64" --wow64 --no-debugger >/dev/null
@@ -178,12 +157,11 @@ else
     # A start under emulation takes minutes while the machine is busy; one that takes a quarter of an hour
     # is taken for one that never ends.
     if answer=$(timeout 900 "$wine32" cmd.exe /c echo 32-bit 2>&1) && [[ $answer == *32-bit* ]]; then
-        if handler=$(binfmt_handler "$wine32"); then
-            i686_mode="emulated: through ${handler#* } (binfmt_misc entry ${handler%% *}, which matches"
-            i686_mode+=" 32-bit programs)"
+        if [[ $i386_mode == *"through qemu-i386"* ]]; then
+            i686_mode="emulated: ${i386_mode#setup-i386: 32-bit mode }"
             i686_runs=3 i686_replace_runs=5 i686_repaints=100 i686_boxes=10 i686_timeout=900000
         else
-            i686_mode="native: the kernel's own 32-bit support, no binfmt_misc entry matches 32-bit programs"
+            i686_mode="native: ${i386_mode#setup-i386: 32-bit mode native: }"
             i686_runs=$start_runs i686_replace_runs=$replace_runs i686_repaints=$repaints i686_boxes=$boxes
             i686_timeout=30000
         fi
