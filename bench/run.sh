@@ -34,7 +34,7 @@ wine32=/usr/lib/wine/wine
 "$root/scripts/setup.sh"
 # The 32-bit mode is the setup's, found before any prefix is made, as in the test command: it also takes
 # away an emulator entry that would shadow the kernel's own 32-bit support. Its line says which mode.
-i386_setup= i386_status=0
+i386_setup='' i386_status=0
 if [ "${BENCH_I686:-1}" != 0 ]; then
     i386_setup=$(bash "$root/scripts/setup-i386.sh" 2>&1) || i386_status=$?
 fi
